@@ -34,6 +34,8 @@ double clampKeepingNaN(double x, double low, double high) noexcept
     return x < low ? low : (high < x ? high : x);
 }
 
+} // namespace
+
 double calibrationShift(double peak, double emphasis, bool extendedCalibration) noexcept
 {
     if (std::fabs(peak - referencePeak) <= 1e-12)
@@ -51,8 +53,6 @@ double calibrationShift(double peak, double emphasis, bool extendedCalibration) 
     const double limitedPeak = highPeak < peak ? highPeak : peak;
     return (v - u) * ((limitedPeak - lowPeak) / 0.15000000000000002) + u;
 }
-
-} // namespace
 
 double calibratedLevel(double levelDb, double peakNorm, double emphasisNorm, bool extendedCalibration) noexcept
 {

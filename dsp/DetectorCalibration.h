@@ -10,6 +10,10 @@ namespace quillon {
 // `extendedCalibration`; never above -2.6999708456034766.
 double calibratedLevel(double levelDb, double peakNorm, double emphasisNorm, bool extendedCalibration) noexcept;
 
+// The full shift in dB that calibratedLevel applies from -21 dB up (NaN outside the
+// calibrated region unless `extendedCalibration`).
+double calibrationShift(double peakNorm, double emphasisNorm, bool extendedCalibration) noexcept;
+
 // Level correction from the detector's emphasis features, never above 0 (NaN stays NaN).
 double emphasisCorrection(double emphasisRatioDb, double spectralSpread, double shapeDb, double emphasisNorm) noexcept;
 
