@@ -9,8 +9,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/.cache"
 juce_version="8.0.6+ds-2"
 juce_dir="$cache/juce-$juce_version"
+patches_dir="$root/scripts/juce-patches"
 
-packages=(g++ cmake ninja-build pkg-config ccache
+packages=(g++ cmake ninja-build pkg-config ccache patch
           libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
           libx11-dev libxext-dev libxrender-dev libxrandr-dev libxinerama-dev libxcursor-dev
           libgtest-dev libflac-dev libvorbis-dev libogg-dev
@@ -52,8 +53,14 @@ debian_mirror() {
     printf '%s\n' "$uri"
 }
 
+# Our patches to the unpacked sources; the stamp names them, so a change re-unpacks JUCE.
+patches_stamp() {
+    cat "$patches_dir"/*.patch | sha256sum | cut -c1-16
+}
+
 fetch_juce() {
-    if [ -f "$juce_dir/.complete" ]; then
+    local stamp="$juce_dir/.complete-$(patches_stamp)"
+    if [ -f "$stamp" ]; then
         say "JUCE $juce_version: present"
         return
     fi
@@ -79,7 +86,10 @@ SUMS
         dpkg-deb -x "$deb" "$juce_dir"
     done
     rm -rf "$work"
-    touch "$juce_dir/.complete"
+    for p in "$patches_dir"/*.patch; do
+        patch -d "$juce_dir" -p1 --binary --forward --quiet < "$p" || die "patch $(basename "$p") does not apply"
+    done
+    touch "$stamp"
     say "JUCE unpacked into $juce_dir"
 }
 

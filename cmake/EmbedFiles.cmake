@@ -1,0 +1,17 @@
+# Script mode: writes BinaryData.h/.cpp holding the bytes of INPUTS (a ;-list of files).
+set(decls "")
+set(defs "")
+foreach(file IN LISTS INPUTS)
+    get_filename_component(base "${file}" NAME)
+    string(MAKE_C_IDENTIFIER "${base}" name)
+    file(READ "${file}" hex HEX)
+    string(LENGTH "${hex}" hex_length)
+    math(EXPR size "${hex_length} / 2")
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){32})" "\\1\n" bytes "${bytes}")
+    string(APPEND decls "    extern const char* ${name};\n    const int ${name}Size = ${size};\n")
+    string(APPEND defs "static const unsigned char ${name}_bytes[] = {\n${bytes}0x00 };\n"
+                       "const char* BinaryData::${name} = reinterpret_cast<const char*>(${name}_bytes);\n\n")
+endforeach()
+file(WRITE "${OUT_HEADER}" "// Generated at build time from the project's resources; do not edit.\n#pragma once\n\nnamespace BinaryData\n{\n${decls}}\n")
+file(WRITE "${OUT_SOURCE}" "// Generated at build time from the project's resources; do not edit.\n#include \"BinaryData.h\"\n\n${defs}")
