@@ -25,8 +25,18 @@ constexpr double lowPeak = 0.4;
 constexpr double highPeak = 0.55;
 constexpr double outputCeilingDb = -2.6999708456034766;
 
-const PchipCurve<4> shiftAtLowPeak(calibrationEmphasisNodes, calibrationShiftAtLowPeak);
-const PchipCurve<4> shiftAtHighPeak(calibrationEmphasisNodes, calibrationShiftAtHighPeak);
+// Row slopes worked out once, on first use.
+const PchipCurve<4>& shiftAtLowPeak() noexcept
+{
+    static const PchipCurve<4> curve(calibrationEmphasisNodes, calibrationShiftAtLowPeak);
+    return curve;
+}
+
+const PchipCurve<4>& shiftAtHighPeak() noexcept
+{
+    static const PchipCurve<4> curve(calibrationEmphasisNodes, calibrationShiftAtHighPeak);
+    return curve;
+}
 
 // Clamps that let a NaN through, so a bad input ends in a NaN level.
 double clampKeepingNaN(double x, double low, double high) noexcept
@@ -43,13 +53,13 @@ double calibrationShift(double peak, double emphasis, bool extendedCalibration) 
     if (!extendedCalibration && (peak < lowPeak || peak > highPeak))
         return std::nan("");
     const double c = clampKeepingNaN(emphasis, 0.27, 1.0);
-    const double u = shiftAtLowPeak(c);
+    const double u = shiftAtLowPeak()(c);
     if (peak < lowPeak) {
         if (peak <= referencePeak)
             return referenceShiftDb;
         return (u - referenceShiftDb) * ((peak - referencePeak) / 0.12253417968750002) + referenceShiftDb;
     }
-    const double v = shiftAtHighPeak(c);
+    const double v = shiftAtHighPeak()(c);
     const double limitedPeak = highPeak < peak ? highPeak : peak;
     return (v - u) * ((limitedPeak - lowPeak) / 0.15000000000000002) + u;
 }

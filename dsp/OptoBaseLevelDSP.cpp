@@ -73,12 +73,14 @@ double OptoBaseLevelDSP::centredLevel(std::uint64_t n) const noexcept
         return std::nan("");
     // Sample n - 254 + i sits in slot (n + 1 + i) mod 255; samples before 0 are left out.
     const std::size_t first = n >= windowLength - 1 ? 0 : static_cast<std::size_t>(windowLength - 1 - n);
-    std::size_t slot = static_cast<std::size_t>((n + 1 + first) % windowLength);
+    // Two runs, up to the ring's end and from its start, in the window's order.
+    const std::size_t startSlot = static_cast<std::size_t>((n + 1 + first) % windowLength);
+    const std::size_t wrapAt = first + (windowLength - startSlot);
     double sum = 0.0;
-    for (std::size_t i = first; i < windowLength; ++i) {
-        sum += m.window[i] * m.squareRing[slot];
-        slot = slot + 1 == windowLength ? 0 : slot + 1;
-    }
+    for (std::size_t i = first; i < wrapAt && i < windowLength; ++i)
+        sum += m.window[i] * m.squareRing[startSlot + (i - first)];
+    for (std::size_t i = wrapAt; i < windowLength; ++i)
+        sum += m.window[i] * m.squareRing[i - wrapAt];
     // NaN from an overflowed square must survive both maxima so the caller sees it.
     const double power = sum < 0.0 ? 0.0 : sum;
     const double rootOfTwice = std::sqrt(2.0 * power);

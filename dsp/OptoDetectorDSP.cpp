@@ -35,23 +35,33 @@ std::array<double, ringLength> makeAnalysisWindow() noexcept
 // stage advanced from 1 by repeated multiplication with e^(-2 pi i / span).
 std::array<Complex, ringLength - 1> makeTwiddles() noexcept
 {
-    std::array<Complex, ringLength - 1> twiddles{};
+    std::array<Complex, ringLength - 1> table{};
     std::size_t offset = 0;
     for (std::size_t span = 2; span <= ringLength; span *= 2) {
         const double angle = -twoPi / static_cast<double>(span);
         const Complex step(std::cos(angle), std::sin(angle));
         Complex w(1.0, 0.0);
         for (std::size_t j = 0; j < span / 2; ++j) {
-            twiddles[offset + j] = w;
+            table[offset + j] = w;
             w *= step;
         }
         offset += span / 2;
     }
-    return twiddles;
+    return table;
 }
 
-const std::array<double, ringLength> analysisWindow = makeAnalysisWindow();
-const std::array<Complex, ringLength - 1> twiddles = makeTwiddles();
+// Both tables are constant: worked out once, on first use.
+const std::array<double, ringLength>& analysisWindow() noexcept
+{
+    static const std::array<double, ringLength> window = makeAnalysisWindow();
+    return window;
+}
+
+const std::array<Complex, ringLength - 1>& twiddles() noexcept
+{
+    static const std::array<Complex, ringLength - 1> table = makeTwiddles();
+    return table;
+}
 
 std::size_t reversedByte(std::size_t i) noexcept
 {
@@ -64,6 +74,7 @@ std::size_t reversedByte(std::size_t i) noexcept
 // In-place unnormalised forward transform, radix 2, decimation in time.
 void forwardTransform(std::array<Complex, ringLength>& x) noexcept
 {
+    const std::array<Complex, ringLength - 1>& w = twiddles();
     for (std::size_t i = 0; i < ringLength; ++i) {
         const std::size_t j = reversedByte(i);
         if (i < j)
@@ -74,7 +85,7 @@ void forwardTransform(std::array<Complex, ringLength>& x) noexcept
         const std::size_t half = span / 2;
         for (std::size_t start = 0; start < ringLength; start += span) {
             for (std::size_t j = 0; j < half; ++j) {
-                const Complex t = x[start + j + half] * twiddles[offset + j];
+                const Complex t = x[start + j + half] * w[offset + j];
                 const Complex u = x[start + j];
                 x[start + j] = u + t;
                 x[start + j + half] = u - t;
@@ -83,6 +94,9 @@ void forwardTransform(std::array<Complex, ringLength>& x) noexcept
         offset += half;
     }
 }
+
+// One step of a one-pole average in the detector's form: c x v + (1 - c) x input.
+double smooth(double c, double v, double input) noexcept { return c * v + (1.0 - c) * input; }
 
 // max(floor, v) that lets a NaN through.
 double atLeast(double floor, double v) noexcept { return v < floor ? floor : v; }
@@ -155,15 +169,15 @@ void OptoDetectorDSP::State::updateStatistics(double x) noexcept
     const double c = fastCoefficient;
     const double s = slowCoefficient;
     const double l = lowPassCoefficient;
-    fastPower = c * fastPower + (1.0 - c) * (x * x);
-    fastFilteredPower = c * fastFilteredPower + (1.0 - c) * (y * y);
-    slowPower = s * slowPower + (1.0 - s) * (x * x);
-    slowFilteredPower = s * slowFilteredPower + (1.0 - s) * (y * y);
-    slowMagnitude = s * slowMagnitude + (1.0 - s) * std::fabs(x);
-    slowFilteredMagnitude = s * slowFilteredMagnitude + (1.0 - s) * std::fabs(y);
-    lowPassState = l * lowPassState + (1.0 - l) * x;
-    lowBandPower = c * lowBandPower + (1.0 - c) * (x * x);
-    lowPassPower = c * lowPassPower + (1.0 - c) * (lowPassState * lowPassState);
+    fastPower = smooth(c, fastPower, x * x);
+    fastFilteredPower = smooth(c, fastFilteredPower, y * y);
+    slowPower = smooth(s, slowPower, x * x);
+    slowFilteredPower = smooth(s, slowFilteredPower, y * y);
+    slowMagnitude = smooth(s, slowMagnitude, std::fabs(x));
+    slowFilteredMagnitude = smooth(s, slowFilteredMagnitude, std::fabs(y));
+    lowPassState = smooth(l, lowPassState, x);
+    lowBandPower = smooth(c, lowBandPower, x * x);
+    lowPassPower = smooth(c, lowPassPower, lowPassState * lowPassState);
     if (lowBandPower > 1e-12) {
         const double r = lowPassPower / lowBandPower;
         lowBandBalance = r < 0.0 ? -1.0 : (1.0 < r ? 1.0 : r) - 1.0;
@@ -196,7 +210,8 @@ double OptoDetectorDSP::State::smoothSpectrumAndSpread(bool& spectrumValid) noex
         const double re = transform[k].real();
         const double im = transform[k].imag();
         const double power = std::isinf(re) || std::isinf(im) ? HUGE_VAL : re * re + im * im;
-        spectrum[k - 1] = p * spectrum[k - 1] + (1.0 - p) * power;
+        spectrum[k - 1] = smooth(p, spectrum[k - 1], power);
+        // Weighted after the smoothing factor: ((1 - p) x power) x magnitude.
         weightedSpectrum[k - 1] = p * weightedSpectrum[k - 1] + ((1.0 - p) * power) * emphasisMagnitude[k - 1];
         s1 += spectrum[k - 1];
         s2 += spectrum[k - 1] * spectrum[k - 1];
@@ -212,8 +227,9 @@ double OptoDetectorDSP::State::smoothSpectrumAndSpread(bool& spectrumValid) noex
 void OptoDetectorDSP::State::analyse(DetectorFeatureFrame& record) noexcept
 {
     const std::uint64_t first = sampleCount - ringLength;
+    const std::array<double, ringLength>& window = analysisWindow();
     for (std::size_t i = 0; i < ringLength; ++i)
-        transform[i] = Complex(sampleRing[(first + i) % ringLength] * analysisWindow[i], 0.0);
+        transform[i] = Complex(sampleRing[(first + i) % ringLength] * window[i], 0.0);
     forwardTransform(transform);
     bool spectrumValid = false;
     const double spread = smoothSpectrumAndSpread(spectrumValid);
@@ -241,6 +257,9 @@ void OptoDetectorDSP::State::analyse(DetectorFeatureFrame& record) noexcept
 OptoDetectorDSP::OptoDetectorDSP() : state(std::make_unique<State>())
 {
     state->setCoefficients(state->sampleRate);
+    // Build the constant tables here rather than on the first analysis.
+    analysisWindow();
+    twiddles();
 }
 
 OptoDetectorDSP::~OptoDetectorDSP() = default;

@@ -47,8 +47,13 @@ std::array<PchipCurve<7>, 8> makeGridRows() noexcept
     return {row(0), row(1), row(2), row(3), row(4), row(5), row(6), row(7)};
 }
 
-// The row slopes depend only on the grid, so they are worked out once at load.
-const std::array<PchipCurve<7>, 8> gridRows = makeGridRows();
+// The row slopes depend only on the grid, so they are worked out once, on first use
+// (which also keeps them safe from the order in which other files initialise).
+const std::array<PchipCurve<7>, 8>& gridRows() noexcept
+{
+    static const std::array<PchipCurve<7>, 8> rows = makeGridRows();
+    return rows;
+}
 
 } // namespace
 
@@ -56,9 +61,10 @@ double baseStaticGain(double peak, double levelDb) noexcept
 {
     const double x = levelDb < lowestLevelDb ? lowestLevelDb : (topGridLevelDb < levelDb ? topGridLevelDb : levelDb);
     const pchipdetail::Point along = pchipdetail::locate(inputNodes, x);
+    const std::array<PchipCurve<7>, 8>& rows = gridRows();
     std::array<double, 8> column{};
     for (std::size_t r = 0; r < 8; ++r)
-        column[r] = gridRows[r].at(along);
+        column[r] = rows[r].at(along);
     const double p = peak < 0.0 ? 0.0 : (1.0 < peak ? 1.0 : peak);
     return pchip(peakNodes, column, p);
 }
