@@ -148,6 +148,7 @@ int main(int argc, char** argv)
     }
 
     const auto samplesFor = [](double seconds) { return static_cast<long>(std::lround(seconds * sampleRate)); };
+    const auto milliseconds = [](long samples) { return 1000.0 * static_cast<double>(samples) / sampleRate; };
     const long burstStart = samplesFor(options.beforeSeconds);
     const long burstEnd = burstStart + samplesFor(options.burstSeconds);
     const long total = burstEnd + samplesFor(options.afterSeconds);
@@ -156,7 +157,7 @@ int main(int argc, char** argv)
 
     std::printf("# peak %.6g, emphasis %.6g, variant %s; %.6g Hz at %.6g dBFS, burst %.6g dBFS from %.1f to %.1f ms\n",
                 options.peak, options.emphasisNorm, options.variant ? "on" : "off", options.frequencyHz,
-                options.lowDb, options.highDb, 1000.0 * burstStart / sampleRate, 1000.0 * burstEnd / sampleRate);
+                options.lowDb, options.highDb, milliseconds(burstStart), milliseconds(burstEnd));
     std::printf("%10s %10s %12s %14s %10s\n", "position", "time_ms", "base_dB", "envelope_dB", "gain_dB");
 
     std::vector<Row> rows;
@@ -172,7 +173,7 @@ int main(int argc, char** argv)
             }
             continue;
         }
-        const Row row {1000.0 * static_cast<double>(frame.position) / sampleRate, frame};
+        const Row row {milliseconds(static_cast<long>(frame.position)), frame};
         if (rows.size() % static_cast<std::size_t>(options.every) == 0)
             std::printf("%10llu %10.3f %12.4f %14.4f %10.4f\n", static_cast<unsigned long long>(frame.position),
                         row.timeMs, frame.baseLevelDb, frame.envelopeGainDb, frame.gainDb);
@@ -182,16 +183,16 @@ int main(int argc, char** argv)
     // A frame's base level looks 127 samples ahead, so the last frame untouched by a level
     // change lies that far before it.
     const double lookAheadMs = 1000.0 * 127.0 / sampleRate;
-    const double startMs = 1000.0 * burstStart / sampleRate;
-    const double endMs = 1000.0 * burstEnd / sampleRate;
+    const double startMs = milliseconds(burstStart);
+    const double endMs = milliseconds(burstEnd);
     const double restGain = gainBefore(rows, startMs - lookAheadMs);
     const double burstGain = gainBefore(rows, endMs - lookAheadMs);
     std::printf("# gain %.4f dB before the burst, %.4f dB at its end (reduction %.4f dB), %.4f dB at the end\n",
                 restGain, burstGain, restGain - burstGain, rows.empty() ? NAN : rows.back().frame.gainDb);
-    std::printf("# attack to 63%% / 90%% of that reduction: %.1f / %.1f ms after the burst starts\n",
+    std::printf("# attack to 63%% / 90%% of that reduction: %.1f / %.1f ms after the first frame that hears the burst\n",
                 timeToShare(rows, startMs - lookAheadMs, restGain, burstGain, 0.63),
                 timeToShare(rows, startMs - lookAheadMs, restGain, burstGain, 0.9));
-    std::printf("# release to 63%% / 90%% of the way back: %.1f / %.1f ms after it ends (negative: not reached)\n",
+    std::printf("# release to 63%% / 90%% of the way back: %.1f / %.1f ms after the first frame that hears its end (negative: not reached)\n",
                 timeToShare(rows, endMs - lookAheadMs, burstGain, restGain, 0.63),
                 timeToShare(rows, endMs - lookAheadMs, burstGain, restGain, 0.9));
     return 0;
