@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, EnvelopeSteadyTick,
                                            SteadyCase {{-9.0, -9.3, -10.5, -0.4, 1.2}, {0.9, 0.3}},
                                            SteadyCase {{-33.0, -33.5, -34.0, 0.2, -0.8}, {0.25, 0.0}}));
 
-// Three plain followers driven here with the stage's documented inputs must match the
+// Three plain followers driven here with the inputs each one is meant to get must match the
 // stage's own followers bit for bit, tick after tick.
 class EnvelopeWiring : public ::testing::TestWithParam<EnvelopeControls> {};
 
