@@ -4,6 +4,7 @@
 // curve (tested on its own) is taken from the library.
 
 #include "dsp/Follower.h"
+#include "dsp/Pchip.h"
 #include "dsp/StaticGainCurve.h"
 
 #include <gtest/gtest.h>
@@ -191,6 +192,16 @@ struct AttackCase {
 
 double logistic(double q) { return 1.0 / (1.0 + std::exp(-q)); }
 
+// Between the table's rows the attack parameters are read with the per-call interpolation.
+AttackCase between(double peak, FollowerMode mode)
+{
+    constexpr std::array<double, 3> nodes {0.4, 0.7, 1.0};
+    const double q0 = pchip(nodes, {-5.685047943013399, -6.505191315759072, -7.344037551326302}, peak);
+    const double q1 = pchip(nodes, {-1.3365481849542473, -3.148498973759219, -4.294644572076982}, peak);
+    const double q2 = pchip(nodes, {1.764988252427946, 1.7648778158788279, 0.8470938247408103}, peak);
+    return {peak, mode, 1.0, 1.0, q0, q1, logistic(q2)};
+}
+
 class FollowerAttack : public ::testing::TestWithParam<AttackCase> {};
 
 // Two attack ticks from a low level to a high one, against one-poles worked out here from
@@ -240,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
         AttackCase {0.7, FollowerMode::Emphasis, 0.5, 1.0, -6.505191315759072, -3.148498973759219,
                     logistic(1.7648778158788279)},
         AttackCase {1.0, FollowerMode::Emphasis, 0.0, 1.0, -7.344037551326302, -4.294644572076982,
-                    logistic(0.8470938247408103)}));
+                    logistic(0.8470938247408103)},
+        between(0.55, FollowerMode::Plain), between(0.93, FollowerMode::Program)));
 
 // --- release ------------------------------------------------------------------------------
 
@@ -350,6 +362,14 @@ TEST(FollowerRelease, KeyCarriesTheEmphasisAdjustmentAndTheShapeGate)
         const double goal = releaseGoal(*f, previous, -25.0, emphasisNorm, shapeDb);
         EXPECT_DOUBLE_EQ(f->releaseSlow, stepToward(slowBefore, goal, 1.0061180450076195)) << shapeDb;
     }
+}
+
+// A level the curve cannot place leaves no gain to return rather than a plausible one.
+TEST(FollowerRelease, ANaNLevelGivesANaNGain)
+{
+    auto f = makeFollower();
+    f->reset(-20.0, 0.6);
+    EXPECT_TRUE(std::isnan(f->process(nan(""), 0.0, 0.0, 0.6, 1.0, FollowerMode::Plain, 1.0, nullptr)));
 }
 
 // Program without deep reduction and Emphasis without emphasis add nothing to Plain.
