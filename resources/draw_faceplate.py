@@ -405,7 +405,7 @@ def draw(path):
     # Mix: an arc of five dots above the knob. Meter selector: one dot under each
     # of its three legends. Emphasis has no scale.
     draw_dot_ring(c, 500, 285, 26.0, [-64, -32, 0, 32, 64], [], 2.6, 2.6)
-    draw_dot_ring(c, 910, 165, 36.0, [-34, 0, 34], [], 3.0, 3.0)
+    draw_dot_ring(c, 910, 165, 42.0, [-48, 0, 48], [], 3.0, 3.0)
     draw_knob(c, 129, 260, 33)
     draw_knob(c, 500, 285, 33)
     draw_knob(c, 910, 165, 36)
