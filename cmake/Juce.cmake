@@ -29,6 +29,8 @@ target_compile_definitions(quillon_juce_options INTERFACE
     JUCE_REPORT_APP_USAGE=0
     JUCE_MODAL_LOOPS_PERMITTED=0
     JUCE_STRICT_REFCOUNTEDPOINTER=1)
+# Debian's libpng and libjpeg, which JUCE's own targets link but plain targets must ask for.
+target_link_libraries(quillon_juce_options INTERFACE juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 
 # Turns files into a constant byte array in namespace BinaryData, as the plug-in expects:
 # BinaryData::<name> and BinaryData::<name>Size, where <name> is the file name with

@@ -45,6 +45,21 @@ QuillonAudioProcessor::QuillonAudioProcessor()
       powerValue(parameters.getRawParameterValue("power")),
       bypassValue(parameters.getRawParameterValue("bypass"))
 {
+    settleRawDefaults();
+}
+
+// The value tree seeds each raw value from the normalised default without snapping it to the
+// interval, so Gain would start at 30.000002 rather than 30, run a hair off its calibrated
+// default and save a different number than a restored project does. Moving each parameter
+// away and back sends it through the snapping path once.
+void QuillonAudioProcessor::settleRawDefaults()
+{
+    for (auto* parameter : getParameters())
+    {
+        const float value = parameter->getValue();
+        parameter->setValueNotifyingHost(value < 0.5f ? 1.0f : 0.0f);
+        parameter->setValueNotifyingHost(value);
+    }
 }
 
 QuillonAudioProcessor::~QuillonAudioProcessor() = default;

@@ -49,6 +49,7 @@ public:
     juce::AudioProcessorValueTreeState parameters;
 
 private:
+    void settleRawDefaults();
     quillon::RealtimeControls readControls() const noexcept;
 
     quillon::OptoRealtimeDSP engine;
