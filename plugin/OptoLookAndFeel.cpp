@@ -3,6 +3,7 @@
 #include "plugin/PanelMath.h"
 
 #include <cmath>
+#include <cstddef>
 
 namespace
 {
@@ -16,26 +17,38 @@ void strokeLine(juce::Graphics& g, Colour colour, Point<float> from, Point<float
     g.drawLine(juce::Line<float>(from + offset, to + offset), thickness);
 }
 
-// A thin line pointer with a soft shadow and a hairline highlight.
-void drawLinePointer(juce::Graphics& g, Point<float> centre, float radius, float sine, float cosine)
+// One stroke of a knob pointer: from radius from·R to to·R along the pointer's angle,
+// moved by (dx, dy).
+struct PointerStroke
 {
-    const auto from = panel::pointOnDial(centre, 0.14f * radius, sine, cosine);
-    const auto to = panel::pointOnDial(centre, 0.7f * radius, sine, cosine);
-    strokeLine(g, Colour(0x2e000000), from, to, { 1.2f, 1.5f }, 4.4f);
-    strokeLine(g, Colour(0xff202121), from, to, {}, 3.2f);
-    strokeLine(g, Colour(0x7580817e), from, to, { -0.8f, -0.6f }, 0.8f);
-}
+    juce::uint32 argb;
+    float from, to;
+    float dx, dy;
+    float thickness;
+};
+
+// A thin line pointer with a soft shadow and a hairline highlight.
+constexpr PointerStroke linePointer[] = {
+    { 0x2e000000, 0.14f, 0.7f, 1.2f, 1.5f, 4.4f },
+    { 0xff202121, 0.14f, 0.7f, 0.0f, 0.0f, 3.2f },
+    { 0x7580817e, 0.14f, 0.7f, -0.8f, -0.6f, 0.8f },
+};
 
 // The meter selector's wide pale bar with a dark centre line.
-void drawBarPointer(juce::Graphics& g, Point<float> centre, float radius, float sine, float cosine)
+constexpr PointerStroke barPointer[] = {
+    { 0x29000000, 0.08f, 0.72f, 2.0f, 3.0f, 9.0f },
+    { 0xffd5d5d0, 0.08f, 0.72f, 0.0f, 0.0f, 7.0f },
+    { 0xbff6f5f1, 0.08f, 0.72f, -1.2f, -0.6f, 1.5f },
+    { 0xff242525, 0.2f, 0.62f, 0.0f, 0.0f, 2.0f },
+};
+
+template <std::size_t n>
+void strokePointer(juce::Graphics& g, const PointerStroke (&strokes)[n], Point<float> centre, float radius,
+                 float sine, float cosine)
 {
-    const auto from = panel::pointOnDial(centre, 0.08f * radius, sine, cosine);
-    const auto to = panel::pointOnDial(centre, 0.72f * radius, sine, cosine);
-    strokeLine(g, Colour(0x29000000), from, to, { 2.0f, 3.0f }, 9.0f);
-    strokeLine(g, Colour(0xffd5d5d0), from, to, {}, 7.0f);
-    strokeLine(g, Colour(0xbff6f5f1), from, to, { -1.2f, -0.6f }, 1.5f);
-    strokeLine(g, Colour(0xff242525), panel::pointOnDial(centre, 0.2f * radius, sine, cosine),
-               panel::pointOnDial(centre, 0.62f * radius, sine, cosine), {}, 2.0f);
+    for (const auto& s : strokes)
+        strokeLine(g, Colour(s.argb), panel::pointOnDial(centre, s.from * radius, sine, cosine),
+                   panel::pointOnDial(centre, s.to * radius, sine, cosine), { s.dx, s.dy }, s.thickness);
 }
 
 // A bat-handle toggle lever rising out of the bushing in the picture: up when on.
@@ -101,7 +114,7 @@ void OptoLookAndFeel::drawRotarySlider(juce::Graphics& g, int x, int y, int widt
     const float sine = std::sin(angle);
     const float cosine = std::cos(angle);
     if (id == "meterSelector")
-        drawBarPointer(g, centre, radius, sine, cosine);
+        strokePointer(g, barPointer, centre, radius, sine, cosine);
     else
-        drawLinePointer(g, centre, radius, sine, cosine);
+        strokePointer(g, linePointer, centre, radius, sine, cosine);
 }

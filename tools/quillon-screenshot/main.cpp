@@ -53,27 +53,28 @@ float parseNumber(const juce::String& option, const juce::String& text, float lo
 
 Options parseOptions(int argc, char** argv)
 {
+    const juce::StringArray optionsWithValue { "--set", "--level", "--scale" };
     Options o;
     for (int i = 1; i < argc; ++i)
     {
         const juce::String arg(argv[i]);
-        auto next = [&]() -> juce::String {
-            if (i + 1 >= argc)
-                fail(arg + " needs a value (see --help)");
-            return juce::String(argv[++i]);
-        };
-
         if (arg == "--help" || arg == "-h")
         {
             printUsage();
             std::exit(0);
         }
-        else if (arg == "--set")
-            o.settings.add(next());
-        else if (arg == "--level")
-            o.level = parseNumber(arg, next(), 0.0f, 1.0f);
-        else if (arg == "--scale")
-            o.scale = parseNumber(arg, next(), 1.0f, 4.0f);
+        if (optionsWithValue.contains(arg))
+        {
+            if (i + 1 == argc)
+                fail(arg + " needs a value (see --help)");
+            const juce::String value(argv[++i]);
+            if (arg == "--set")
+                o.settings.add(value);
+            else if (arg == "--level")
+                o.level = parseNumber(arg, value, 0.0f, 1.0f);
+            else
+                o.scale = parseNumber(arg, value, 1.0f, 4.0f);
+        }
         else if (arg.startsWith("-"))
             fail("unknown option " + arg + " (see --help)");
         else if (o.output != juce::File())
