@@ -1,5 +1,8 @@
 #include "dsp/OptoRealtimeDSP.h"
 
+#include "dsp/ControlMapping.h"
+#include "dsp/HighPeakCorrection.h"
+
 #include <cmath>
 
 namespace quillon
@@ -11,25 +14,15 @@ constexpr double sampleRateTolerance = 1e-9;
 constexpr std::int32_t modelTimelineMode = 2;
 constexpr std::int32_t modelAlignmentDelay = 151;
 constexpr std::uint32_t modelLatency = 159;
-constexpr std::uint64_t frameInterval = 24;
 
-// Eighth-order Thiran allpass, about 8.2 samples of delay, in transposed direct form:
-// input taps b[0..8] and output feedback taps c[1..8] (c[0] is unused).
-constexpr std::array<double, 9> allpassInputTaps {
-    2.795593144235027e-06, -5.031813040043813e-05, 0.0004317349828349389,
-    -0.002357748754385584, 0.009261598399894011,   -0.02824360520329949,
-    0.07187559663159805,   -0.17447089133203703,   1.0};
-constexpr std::array<double, 9> allpassFeedbackTaps {
-    0.0,                    0.17447089133203703,    -0.07187559663159805,
-    0.02824360520329949,    -0.009261598399894011,  0.002357748754385584,
-    -0.0004317349828349389, 5.031813040043813e-05,  -2.795593144235027e-06};
-
-constexpr double smallestNormal = 2.2250738585072014e-308;
-
-double flushSubnormal(double v) noexcept
-{
-    return (v != 0.0 && std::fabs(v) < smallestNormal) ? 0.0 : v;
-}
+constexpr double referencePeakReduction = 0.2774658203125;
+constexpr double equalityTolerance = 1e-12;
+constexpr double variantPeakReduction = 0.51875;
+constexpr double variantPeakTolerance = 0.0005;
+constexpr double variantEmphasis = 0.535;
+constexpr double variantEmphasisTolerance = 0.0051;
+// 1 - e^(-1/40): the correction follows its target with a 40-frame (20 ms) time constant.
+constexpr double correctionSmoothing = 0.024690087971667385;
 
 bool isControlValueValid(double v) noexcept
 {
@@ -67,20 +60,18 @@ void OptoRealtimeDSP::prepare(double newSampleRate, int channels) noexcept
     inputRing = {};
     dryHistory = {};
     wetHistory = {};
-    olderFrame = {};
-    newerFrame = {};
+    frames.clear();
     sampleCounter = 0;
     frameBase = 0;
     modelPrepared = false;
     modelActive = false;
-    olderFrameValid = false;
-    newerFrameValid = false;
 
     if (inModel)
     {
         wetAllpassActive = true;
         wetAllpassChannels = channels;
-        wetAllpassState = {};
+        for (auto& filter : wetAllpass)
+            filter.clear();
     }
     wetAllpassEnabled = inModel;
     modelDomain = inModel;
@@ -97,6 +88,9 @@ void OptoRealtimeDSP::prepare(double newSampleRate, int channels) noexcept
     d.fractionalDelayUsed = inModel;
     d.fallback = !inModel;
 
+    limitMemory.reset();
+    correctionDb = 0.0;
+
     setControls(RealtimeControls {});
 }
 
@@ -107,20 +101,27 @@ void OptoRealtimeDSP::reset() noexcept
     wetHistory = {};
     sampleCounter = 0;
     frameBase = 0;
-    wetAllpassState = {};
+    for (auto& filter : wetAllpass)
+        filter.clear();
 
     // An allpass that failed stays off until the next prepare.
     wetAllpassEnabled = wetAllpassActive;
 
+    correctionDb = 0.0;
     diagnosticsRecord.highPeakActive = false;
     diagnosticsRecord.correctionDb = 0.0;
 
-    olderFrame = {};
-    newerFrame = {};
-    olderFrameValid = false;
-    newerFrameValid = false;
+    frames.clear();
     diagnosticsRecord.fractionalDelayUsed = wetAllpassActive;
+
+    limitMemory.reset();
     diagnosticsRecord.limitMemoryActive = false;
+
+    if (modelPrepared)
+    {
+        gainModel.reset();
+        modelActive = gainModel.isValid();
+    }
 }
 
 int OptoRealtimeDSP::latencySamples() const noexcept
@@ -153,9 +154,31 @@ void OptoRealtimeDSP::setControls(const RealtimeControls& newControls) noexcept
     }
 
     auto& d = diagnosticsRecord;
+    const double k = normalisedPeakReduction(controls.peakReduction);
+    const double m = normalisedGain(controls.gain);
+    const double e = 1.0 - controls.emphasis / 100.0;
+    const bool atReference = std::fabs(k - referencePeakReduction) <= equalityTolerance
+                             && std::fabs(e - 1.0) <= equalityTolerance;
+    const bool outsideCalibration = std::fabs(k - referencePeakReduction) > equalityTolerance && (k < 0.4 || k > 0.55);
+    const bool variant = std::fabs(k - variantPeakReduction) <= variantPeakTolerance
+                         && (std::fabs(e - variantEmphasis) <= variantEmphasisTolerance
+                             || std::fabs(e - 1.0) <= equalityTolerance);
+    // Gain, mix and the switches never reach the model: only these three restart its controls.
+    const bool changed = !modelPrepared || std::fabs(d.peakReductionNorm - k) > equalityTolerance
+                         || std::fabs(d.emphasisNorm - e) > equalityTolerance
+                         || d.calibrationVariant != static_cast<std::uint8_t>(variant);
+    d.peakReductionNorm = k;
+    d.emphasisNorm = e;
+    d.gainNorm = m;
+    d.atReference = atReference;
+    d.calibrationVariant = static_cast<std::uint8_t>(variant);
+    d.outsideCalibration = outsideCalibration;
+
     d.mixFraction = controls.mix / 100.0;
     d.limitMode = controls.limitMode;
-    d.limitMemoryActive = false;
+    d.limitMemoryActive = controls.limitMode && limitMemory.outputReady();
+
+    makeupGain = makeupGainFor(m);
 
     if (!modelDomain)
     {
@@ -163,23 +186,109 @@ void OptoRealtimeDSP::setControls(const RealtimeControls& newControls) noexcept
         return;
     }
 
+    driveGainModel(k, e, variant, changed);
+
     d.modelled = modelPrepared && modelActive;
     d.fractionalDelayUsed = wetAllpassEnabled;
     d.fallback = !d.modelled;
 }
 
+void OptoRealtimeDSP::driveGainModel(double k, double e, bool variant, bool changed) noexcept
+{
+    if (modelPrepared)
+    {
+        if (changed)
+            modelActive = gainModel.updateControls(k, e, variant, true);
+        return;
+    }
+
+    try
+    {
+        gainModel.prepare(sampleRate, k, e, variant, timelineMode);
+    }
+    catch (...)
+    {
+        modelPrepared = false;
+        modelActive = false;
+        return;
+    }
+    modelPrepared = true;
+    modelActive = gainModel.isValid();
+    frameBase = sampleCounter;
+    startFrames();
+}
+
+// A fresh time base for the model's frames: no stored frames, an empty limit memory and no
+// correction carried over.
+void OptoRealtimeDSP::startFrames() noexcept
+{
+    diagnosticsRecord.highPeakActive = false;
+    diagnosticsRecord.correctionDb = 0.0;
+    diagnosticsRecord.limitMemoryActive = false;
+    limitMemory.reset();
+    correctionDb = 0.0;
+    frames.clear();
+}
+
+bool OptoRealtimeDSP::processLimitMemoryFrame(std::uint64_t frameIndex, double gainDb, double& offsetDb,
+                                              bool& offsetValid) noexcept
+{
+    return limitMemory.processFrame(frameIndex, gainDb, offsetDb, offsetValid);
+}
+
+void OptoRealtimeDSP::frameStep(double mono) noexcept
+{
+    GainModelFrame frame {};
+    frame.position = 0;
+    frame.baseLevelDb = -48.0;
+    if (!gainModel.processSample(mono, frame))
+    {
+        if (!gainModel.isValid())
+            modelActive = false;
+        return;
+    }
+
+    double target = 0.0;
+    const bool ok = highPeakFundamentalTargetDb(controls, diagnosticsRecord, frame.baseLevelDb, target);
+    correctionDb = ((ok ? target : 0.0) - correctionDb) * correctionSmoothing + correctionDb;
+    diagnosticsRecord.correctionDb = correctionDb;
+    diagnosticsRecord.highPeakActive = ok;
+
+    const double g = frame.gainDb + correctionDb;
+    if (!std::isfinite(g) || !std::isfinite(correctionDb))
+    {
+        modelActive = false;
+        return;
+    }
+
+    const std::uint64_t p = frameBase + frame.position;
+    if (p % GainFrameStore::frameInterval != frameBase % GainFrameStore::frameInterval)
+    {
+        modelActive = false;
+        return;
+    }
+
+    double offset = 0.0;
+    bool offsetValid = false;
+    if (!processLimitMemoryFrame(p, g, offset, offsetValid))
+    {
+        modelActive = false;
+        return;
+    }
+    diagnosticsRecord.limitMemoryActive = controls.limitMode && offsetValid;
+
+    const double v = controls.limitMode ? g + offset : g;
+    if (!frames.store(p, v))
+        modelActive = false;
+}
+
 bool OptoRealtimeDSP::frameGain(std::uint64_t d, double& gain) const noexcept
 {
-    if (!modelPrepared || !modelActive || !olderFrameValid || !newerFrameValid)
+    double gDb = 0.0;
+    if (!modelPrepared || !modelActive || !frames.gainDbAt(d, gDb))
         return false;
-    if (d < olderFrame.index || d > newerFrame.index || newerFrame.index - olderFrame.index != frameInterval)
-        return false;
-
-    const double t = static_cast<double>(d - olderFrame.index) / 24.0;
-    const double gDb = (newerFrame.gainDb - olderFrame.gainDb) * t + olderFrame.gainDb;
     if (!std::isfinite(gDb) || !std::isfinite(makeupGain))
         return false;
-
     gain = std::pow(10.0, gDb / 20.0) * makeupGain;
     return std::isfinite(gain);
 }
@@ -189,20 +298,9 @@ bool OptoRealtimeDSP::runWetAllpass(const double* wet, double* filtered, int cha
     for (int c = 0; c < channels; ++c)
         if (!std::isfinite(wet[c]))
             return false;
-
     for (int c = 0; c < channels; ++c)
-    {
-        auto& s = wetAllpassState[static_cast<std::size_t>(c)];
-        const double x = flushSubnormal(wet[c]);
-        const double y = allpassInputTaps[0] * x + s[0];
-        // Each register takes the next one's value from before this sample.
-        for (std::size_t k = 0; k + 1 < allpassOrder; ++k)
-            s[k] = flushSubnormal((allpassInputTaps[k + 1] * x + allpassFeedbackTaps[k + 1] * y) + s[k + 1]);
-        s[allpassOrder - 1] = flushSubnormal(x + allpassFeedbackTaps[allpassOrder] * y);
-        filtered[c] = flushSubnormal(y);
-        if (!std::isfinite(filtered[c]))
+        if (!wetAllpass[static_cast<std::size_t>(c)].process(wet[c], filtered[c]))
             return false;
-    }
     return true;
 }
 
@@ -226,6 +324,11 @@ void OptoRealtimeDSP::processSample(const double* input, double* output, int cha
         x[static_cast<std::size_t>(c)] = std::isfinite(input[c]) ? input[c] : 0.0;
         inputRing[static_cast<std::size_t>(c)][ringSlot] = x[static_cast<std::size_t>(c)];
     }
+    const double mono = channels == 1 ? (0.0 + x[0]) / 1.0 : ((0.0 + x[0]) + x[1]) / 2.0;
+
+    // The model runs whatever power, bypass and mix say, so switching them never restarts it.
+    if (modelPrepared && modelActive)
+        frameStep(mono);
 
     std::array<double, 2> delayed {};
     double gain = 1.0;
@@ -259,8 +362,10 @@ void OptoRealtimeDSP::processSample(const double* input, double* output, int cha
         filterRan = runWetAllpass(wet.data(), filtered.data(), channels);
         if (!filterRan)
         {
+            // A filter that has once produced a non-finite value stays off until prepare.
             wetAllpassActive = false;
-            wetAllpassState = {};
+            for (auto& filter : wetAllpass)
+                filter.clear();
             wetAllpassEnabled = false;
         }
     }
