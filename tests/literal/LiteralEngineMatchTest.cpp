@@ -14,6 +14,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -157,6 +158,23 @@ Signal tonesWithBadSamples()
     };
 }
 
+// A short run of samples near the largest double, opposite in sign on the two channels: in mono
+// it overflows the model's level and stops it; in stereo the mono sum is zero, the model runs
+// on and the gained wet sample overflows the wet allpass instead.
+Signal hugeSamples()
+{
+    auto tones = toneBursts({-6.0, -18.0, -3.0});
+    return [tones](long n, double* frame, int channels) {
+        tones(n, frame, channels);
+        if (n >= 24000 && n < 24064)
+        {
+            frame[0] = 1.5e308;
+            if (channels == 2)
+                frame[1] = -1.5e308;
+        }
+    };
+}
+
 Signal program()
 {
     auto tones = toneBursts({-6.0, -18.0, -30.0, 0.0});
@@ -245,6 +263,8 @@ std::vector<Scenario> scenarios()
         {"FadeToSilence", 3.0, fadeToSilence(), {at(0.0, panel(80.0, 30.0, 70.0))}},
         {"NanAndInfinityBursts", 1.5, tonesWithBadSamples(), {at(0.0, panel(60.0))}},
         {"ControlsChangingMidStream", 5.0, program(), controlJourney()},
+        {"HugeSamples", 2.5, hugeSamples(),
+         {at(0.0, panel(60.0, 100.0)), at(1.0, panel(70.0, 100.0)), resetAt(1.4), at(2.0, panel(40.0, 100.0))}},
         {"OutsideTheModelDomain", 0.2, program(), {}, 44100.0},
     };
 }
@@ -287,6 +307,11 @@ std::vector<Case> cases()
         for (const Scenario& s : scenarios())
             all.push_back({s, channels});
     return all;
+}
+
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.scenario.name << ", " << c.channels << " channel(s)";
 }
 
 class LiteralEngineMatch : public ::testing::TestWithParam<Case>
@@ -351,9 +376,10 @@ TEST_P(LiteralEngineMatch, EveryOutputAndDiagnosticAgreesBitForBit)
                 ++modelledSamples;
         }
     }
-    // Inside the model domain the comparison must have exercised the gain model itself.
+    // Inside the model domain the comparison must have exercised the gain model itself (for a
+    // good share of the run: some scenarios stop the model or the allpass on purpose).
     if (s.sampleRate == rate)
-        EXPECT_GT(modelledSamples, total / 4) << s.name;
+        EXPECT_GT(modelledSamples, total / 8) << s.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(SignalSet, LiteralEngineMatch, ::testing::ValuesIn(cases()),
