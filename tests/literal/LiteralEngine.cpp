@@ -110,6 +110,31 @@ LiteralEngine::LiteralEngine() : gainModel(std::make_unique<GainModel>()), diag(
 
 LiteralEngine::~LiteralEngine() = default;
 
+void LiteralEngine::clearRingsAndHistories()
+{
+    for (int c = 0; c < 2; ++c)
+    {
+        for (double& v : inputRing[c])
+            v = 0.0;
+        for (int i = 0; i < 8; ++i)
+            dryHistory[c][i] = wetHistory[c][i] = 0.0;
+    }
+}
+
+void LiteralEngine::clearAllpassState()
+{
+    for (int c = 0; c < 2; ++c)
+        for (double& v : wetAllpassState[c])
+            v = 0.0;
+}
+
+void LiteralEngine::clearFrames()
+{
+    olderIndex = newerIndex = 0;
+    olderDb = newerDb = 0.0;
+    olderFrameValid = newerFrameValid = false;
+}
+
 void LiteralEngine::clearLimitMemory()
 {
     for (double& v : powerRing)
@@ -133,26 +158,17 @@ void LiteralEngine::prepare(double rate, int channels)
     domainValid = std::isfinite(rate) && channels >= 1 && channels <= 2;
     const bool inModel = domainValid && std::fabs(rate - 48000.0) <= 1e-9;
 
-    for (int c = 0; c < 2; ++c)
-    {
-        for (double& v : inputRing[c])
-            v = 0.0;
-        for (int i = 0; i < 8; ++i)
-            dryHistory[c][i] = wetHistory[c][i] = 0.0;
-    }
-    olderIndex = newerIndex = 0;
-    olderDb = newerDb = 0.0;
+    clearRingsAndHistories();
+    clearFrames();
     sampleCounter = 0;
     frameBase = 0;
-    modelPrepared = modelActive = olderFrameValid = newerFrameValid = false;
+    modelPrepared = modelActive = false;
 
     if (inModel)
     {
         wetAllpassActive = true;
         wetAllpassChannels = channels;
-        for (int c = 0; c < 2; ++c)
-            for (double& v : wetAllpassState[c])
-                v = 0.0;
+        clearAllpassState();
     }
     wetAllpassEnabled = inModel;
     modelDomain = inModel;
@@ -161,7 +177,6 @@ void LiteralEngine::prepare(double rate, int channels)
     diag.atReference = false;
     diag.calibrationVariant = 0;
     diag.limitMemoryActive = false;
-    diag.fallback = false;
     diag.outsideCalibration = false;
     diag.limitMode = false;
     diag.highPeakActive = false;
@@ -181,24 +196,15 @@ void LiteralEngine::prepare(double rate, int channels)
 
 void LiteralEngine::reset()
 {
-    for (int c = 0; c < 2; ++c)
-    {
-        for (double& v : inputRing[c])
-            v = 0.0;
-        for (int i = 0; i < 8; ++i)
-            dryHistory[c][i] = wetHistory[c][i] = 0.0;
-        for (double& v : wetAllpassState[c])
-            v = 0.0;
-    }
+    clearRingsAndHistories();
     sampleCounter = 0;
     frameBase = 0;
+    clearAllpassState();
     wetAllpassEnabled = wetAllpassActive;
     correctionDb = 0.0;
     diag.highPeakActive = false;
     diag.correctionDb = 0.0;
-    olderIndex = newerIndex = 0;
-    olderDb = newerDb = 0.0;
-    olderFrameValid = newerFrameValid = false;
+    clearFrames();
     diag.fractionalDelayUsed = wetAllpassActive;
     clearLimitMemory();
     diag.limitMemoryActive = false;
@@ -294,9 +300,7 @@ void LiteralEngine::setControls(const RealtimeControls& c)
             diag.limitMemoryActive = false;
             clearLimitMemory();
             correctionDb = 0.0;
-            olderIndex = newerIndex = 0;
-            olderDb = newerDb = 0.0;
-            olderFrameValid = newerFrameValid = false;
+            clearFrames();
         }
         catch (...)
         {
@@ -558,9 +562,7 @@ void LiteralEngine::processSample(const double* in, double* out, int channels)
         if (failed)
         {
             wetAllpassActive = false;
-            for (int c = 0; c < 2; ++c)
-                for (double& v : wetAllpassState[c])
-                    v = 0.0;
+            clearAllpassState();
             wetAllpassEnabled = false;
             filterRan = false;
         }

@@ -33,6 +33,9 @@ private:
     void frameStep(double mono);
     bool processLimitMemoryFrame(std::uint64_t p, double g, double& offset, bool& offsetValid);
     bool frameGain(std::uint64_t d, double& gain) const;
+    void clearRingsAndHistories();
+    void clearAllpassState();
+    void clearFrames();
     void clearLimitMemory();
 
     std::unique_ptr<GainModel> gainModel;
