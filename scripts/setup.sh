@@ -17,7 +17,8 @@ packages=(g++ cmake ninja-build pkg-config ccache patch
           libgtest-dev libflac-dev libvorbis-dev libogg-dev
           clang libclang-rt-14-dev
           xvfb xauth fonts-dejavu-core
-          python3-pil python3-numpy python3-matplotlib)
+          python3-pil python3-numpy python3-matplotlib
+          lsp-plugins-lv2 lilv-utils)
 
 say() { printf '[setup] %s\n' "$*"; }
 die() { printf '[setup] error: %s\n' "$*" >&2; exit 1; }
