@@ -355,13 +355,15 @@ def draw_meter(c):
 
 
 def draw_scale(c):
-    """25 ticks from -60 to 0 dB in 2.5 dB steps, every 10 dB longer.
+    """25 ticks where the needle points at -48 to -12 dBFS, 1.5 dB apart, every 6 dB longer.
 
-    The ticks point at the needle's pivot, 7 px below the meter overlay, and run on a
-    slightly flattened arc so the scale spans the window like a printed meter card.
+    The needle turns 180 degrees from -60 to 0 dBFS about a pivot 7 px below the meter
+    overlay, so 1.5 dB is 4.5 degrees and the scale spans 54 degrees either side of
+    -30 dBFS (straight up). The ticks point at the pivot and run on a slightly flattened
+    arc, so the scale spans the window like a printed meter card.
     """
     pivot_x, pivot_y = 500.0, 215.0
-    span = math.radians(55.0)
+    span = math.radians(54.0)
 
     def outer_radius(theta):
         return 95.0 + 12.0 * (theta / span) ** 2
