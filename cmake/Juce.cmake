@@ -49,3 +49,18 @@ function(quillon_add_binary_data target)
     add_library(${target} STATIC "${source}")
     target_include_directories(${target} PUBLIC "${out_dir}")
 endfunction()
+
+# Compiles JUCE modules into `target` once, as JUCE's own plug-in targets do, and lets the
+# programs that link `target` see the module headers with the same settings without
+# compiling the modules again (each JUCE configuration costs minutes to build).
+function(quillon_link_juce_modules target)
+    set(definitions JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1)
+    set(libraries "")
+    foreach(module IN LISTS ARGN)
+        list(APPEND libraries juce::${module})
+        list(APPEND definitions JUCE_MODULE_AVAILABLE_${module}=1)
+    endforeach()
+    target_link_libraries(${target} PRIVATE ${libraries})
+    target_include_directories(${target} INTERFACE ${JUCE_MODULES_DIR})
+    target_compile_definitions(${target} INTERFACE ${definitions} $<TARGET_PROPERTY:${target},COMPILE_DEFINITIONS>)
+endfunction()

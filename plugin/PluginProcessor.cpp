@@ -1,5 +1,6 @@
 #include "plugin/PluginProcessor.h"
 #include "plugin/PluginEditor.h"
+#include "plugin/SavedState.h"
 
 #include <cmath>
 
@@ -51,7 +52,8 @@ QuillonAudioProcessor::QuillonAudioProcessor()
 // The value tree seeds each raw value from the normalised default without snapping it to the
 // interval, so Gain would start at 30.000002 rather than 30, run a hair off its calibrated
 // default and save a different number than a restored project does. Moving each parameter
-// away and back sends it through the snapping path once.
+// away and back sends it through the snapping path; the tree, which ignores changes that
+// small, is then told the settled value directly.
 void QuillonAudioProcessor::settleRawDefaults()
 {
     for (auto* parameter : getParameters())
@@ -59,6 +61,9 @@ void QuillonAudioProcessor::settleRawDefaults()
         const float value = parameter->getValue();
         parameter->setValueNotifyingHost(value < 0.5f ? 1.0f : 0.0f);
         parameter->setValueNotifyingHost(value);
+        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*>(parameter))
+            parameters.state.getChildWithProperty("id", withId->paramID)
+                .setProperty("value", parameters.getRawParameterValue(withId->paramID)->load(), nullptr);
     }
 }
 
@@ -156,18 +161,12 @@ void QuillonAudioProcessor::changeProgramName(int, const juce::String&) {}
 
 void QuillonAudioProcessor::getStateInformation(juce::MemoryBlock& destination)
 {
-    const auto state = parameters.copyState();
-    if (!state.isValid())
-        return;
-    if (const auto xml = state.createXml())
-        copyXmlToBinary(*xml, destination);
+    savedstate::saveState(parameters, destination);
 }
 
 void QuillonAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    const auto xml = getXmlFromBinary(data, sizeInBytes);
-    if (xml != nullptr && xml->hasTagName(parameters.state.getType()))
-        parameters.replaceState(juce::ValueTree::fromXml(*xml));
+    savedstate::restoreState(parameters, data, sizeInBytes);
 }
 
 bool QuillonAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const

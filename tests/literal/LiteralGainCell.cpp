@@ -246,7 +246,7 @@ double Envelope::tick(const LevelFrame& frame, double peak, double emphasisNorm)
 
 namespace
 {
-// The normalised Hann weights, built afresh wherever they are needed; returns their raw sum.
+// The normalised Hann weights; returns their raw sum.
 double hannWindow(double (&window)[255])
 {
     for (int i = 0; i < 255; ++i)
@@ -263,7 +263,6 @@ double hannWindow(double (&window)[255])
 
 void BaseLevel::prepare()
 {
-    double window[255];
     const double sum = hannWindow(window);
     if (!std::isfinite(sum) || sum < 0.0)
         throw std::runtime_error("OptoBaseLevelDSP Hann normalisation failed");
@@ -291,8 +290,6 @@ void BaseLevel::push(double square)
 
 double BaseLevel::centredLevel(std::uint64_t n) const
 {
-    double window[255];
-    hannWindow(window);
     double sum = 0.0;
     for (int i = 0; i <= 254; ++i)
     {

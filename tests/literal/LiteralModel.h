@@ -187,6 +187,7 @@ public:
     double centredLevel(std::uint64_t n) const;
 
     double squareRing[255] {};
+    double window[255] {};
     std::uint64_t count = 0;
     double floorAmplitude = 0.0;
     bool prepared = false;
