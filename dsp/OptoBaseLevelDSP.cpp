@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <stdexcept>
 
 namespace quillon {
@@ -16,6 +17,9 @@ constexpr std::uint64_t centreDelay = 127;
 constexpr double twoPi = 6.283185307179586;
 // 10^(-47.999973716469796 / 20): the lowest node of the static curve.
 constexpr double floorAmplitude = 0.0039810837522890885;
+// Below this every weighted sum of squares (the weights add up to 1) stays under DBL_MAX / 2,
+// so twice the sum is finite and so is the level.
+constexpr double largeSquare = std::numeric_limits<double>::max() / 4.0;
 
 } // namespace
 
@@ -23,6 +27,9 @@ struct OptoBaseLevelDSP::State {
     std::array<double, windowLength> squareRing{};
     std::array<double, windowLength> window{};
     std::uint64_t count = 0;
+    // Sample index of the latest square at or above largeSquare, when there is one.
+    std::uint64_t lastLargeSquare = 0;
+    bool anyLargeSquare = false;
     double floorAmplitude = 0.0;
     bool prepared = false;
     bool ready = false;
@@ -49,6 +56,7 @@ void OptoBaseLevelDSP::prepare()
     m.prepared = true;
     m.squareRing.fill(0.0);
     m.count = 0;
+    m.anyLargeSquare = false;
     m.ready = true;
 }
 
@@ -56,13 +64,27 @@ void OptoBaseLevelDSP::reset() noexcept
 {
     state->squareRing.fill(0.0);
     state->count = 0;
+    state->anyLargeSquare = false;
     state->ready = state->prepared;
 }
 
 void OptoBaseLevelDSP::push(double input) noexcept
 {
-    state->squareRing[state->count % windowLength] = input * input;
-    state->count += 1;
+    State& m = *state;
+    const double square = input * input;
+    m.squareRing[m.count % windowLength] = square;
+    // Written so that a NaN square counts as large too.
+    if (!(square < largeSquare)) {
+        m.lastLargeSquare = m.count;
+        m.anyLargeSquare = true;
+    }
+    m.count += 1;
+}
+
+bool OptoBaseLevelDSP::mayBeNonFinite(std::uint64_t n) const noexcept
+{
+    // The window of n holds samples n - 254 to n.
+    return state->anyLargeSquare && state->lastLargeSquare + (windowLength - 1) >= n;
 }
 
 double OptoBaseLevelDSP::centredLevel(std::uint64_t n) const noexcept

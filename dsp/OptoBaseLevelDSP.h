@@ -26,6 +26,10 @@ public:
     // and n >= 127; never below -47.999973716469796. NaN for any other n, and
     // not finite when an input's square overflowed.
     double centredLevel(std::uint64_t n) const noexcept;
+    // False when centredLevel(n) is certainly finite: no square in its window is infinite or
+    // large enough (DBL_MAX / 4 or more) for the doubled weighted sum to overflow. Lets the
+    // caller skip levels it never reads without missing one that would fail.
+    bool mayBeNonFinite(std::uint64_t n) const noexcept;
 
     std::uint64_t count() const noexcept;
     bool isPrepared() const noexcept;

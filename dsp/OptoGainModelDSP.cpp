@@ -118,16 +118,24 @@ bool OptoGainModelDSP::updateControls(double peak, double emphasisNorm, bool cal
 }
 
 // The level of the sample 127 back (the centre of the meter's window) goes to the timeline.
+// Frames read levels only at multiples of 24, so the 255-term sum runs only there, and
+// wherever the level might not be finite: such a level fails the model at this very sample.
 bool OptoGainModelDSP::State::storeBaseLevel(double input) noexcept
 {
     const std::uint64_t n = baseLevel.count();
     baseLevel.push(input);
     if (n < baseLevelLatency)
         return timeline.isReady() || timelineFailure();
+    const std::uint64_t position = n - baseLevelLatency;
+    const bool read = position % frameLength == 0;
+    if (!read && !baseLevel.mayBeNonFinite(n))
+        return timeline.isReady() || timelineFailure();
     const double level = baseLevel.centredLevel(n);
     if (!std::isfinite(level))
         return baseLevelFailure();
-    return timeline.storeLevel(n - baseLevelLatency, level) || timelineFailure();
+    if (!read)
+        return timeline.isReady() || timelineFailure();
+    return timeline.storeLevel(position, level) || timelineFailure();
 }
 
 // Grows from m x -0.62 dB at the start of an attack toward m x 0.90 dB as it persists.
