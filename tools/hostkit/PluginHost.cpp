@@ -15,7 +15,38 @@ juce::String vst3IdFor(const juce::String& identifier)
 
 bool isNumber(const juce::String& text)
 {
-    return text.trim().containsOnly("0123456789.-+eE") && text.trim().isNotEmpty();
+    const auto t = text.trim();
+    return t.isNotEmpty() && t.containsOnly("0123456789.-+eE") && t.containsAnyOf("0123456789");
+}
+
+juce::AudioChannelSet channelSetFor(int channels)
+{
+    if (channels == 1)
+        return juce::AudioChannelSet::mono();
+    if (channels == 2)
+        return juce::AudioChannelSet::stereo();
+    const auto canonical = juce::AudioChannelSet::canonicalChannelSet(channels);
+    return canonical.isDisabled() ? juce::AudioChannelSet::discreteChannels(channels) : canonical;
+}
+
+bool setLayout(juce::AudioPluginInstance& plugin, int channels)
+{
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add(channelSetFor(channels));
+    layout.outputBuses.add(channelSetFor(channels));
+    return plugin.setBusesLayout(layout);
+}
+
+// The texts of a stepped parameter's values ("Comp", "Limit"), in order.
+juce::StringArray stepTexts(juce::AudioProcessorParameter& parameter)
+{
+    juce::StringArray texts;
+    const int steps = parameter.getNumSteps();
+    if (!parameter.isDiscrete() || steps < 2 || steps > 64)
+        return texts;
+    for (int k = 0; k < steps; ++k)
+        texts.add(parameter.getText(static_cast<float>(k) / static_cast<float>(steps - 1), 256));
+    return texts;
 }
 } // namespace
 
@@ -47,13 +78,13 @@ std::unique_ptr<juce::AudioPluginInstance> loadVst3(const juce::String& bundlePa
 bool preparePlugin(juce::AudioPluginInstance& plugin, double sampleRate, int blockSize, int channels,
                    juce::String& error)
 {
-    const auto set = channels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add(set);
-    layout.outputBuses.add(set);
-    if (!plugin.setBusesLayout(layout))
+    // JUCE skips a second prepareToPlay with unchanged settings; releasing first makes the
+    // plug-in start again from silence.
+    plugin.releaseResources();
+    if (channels < 1 || !setLayout(plugin, channels))
     {
-        error = "the plug-in does not accept " + juce::String(channels) + " channel(s) in and out";
+        error = "the plug-in does not take " + juce::String(channels) + " channel" + (channels == 1 ? "" : "s")
+                + " in and out (it takes " + acceptedChannelCounts(plugin) + ")";
         return false;
     }
     plugin.setRateAndBufferSizeDetails(sampleRate, blockSize);
@@ -61,31 +92,91 @@ bool preparePlugin(juce::AudioPluginInstance& plugin, double sampleRate, int blo
     return true;
 }
 
+juce::String acceptedChannelCounts(juce::AudioPluginInstance& plugin)
+{
+    const auto before = plugin.getBusesLayout();
+    juce::StringArray counts;
+    for (int n = 1; n <= 8; ++n)
+        if (setLayout(plugin, n))
+            counts.add(juce::String(n));
+    plugin.setBusesLayout(before);
+    if (counts.isEmpty())
+        return "no channel count from 1 to 8";
+    if (counts.size() == 1)
+        return counts[0];
+    return counts.joinIntoString(", ", 0, counts.size() - 1) + " or " + counts[counts.size() - 1];
+}
+
 juce::AudioProcessorParameter* findParameter(juce::AudioPluginInstance& plugin, const juce::String& key)
 {
     const auto id = vst3IdFor(key);
     for (auto* p : plugin.getParameters())
-    {
         if (auto* hosted = dynamic_cast<juce::HostedAudioProcessorParameter*>(p))
-            if (hosted->getParameterID() == id)
+            if (hosted->getParameterID() == id || hosted->getParameterID() == key)
                 return p;
-        if (p->getName(256).equalsIgnoreCase(key))
+    for (auto* p : plugin.getParameters())
+        if (p->getName(256).equalsIgnoreCase(key.trim()))
             return p;
-    }
     return nullptr;
 }
 
 bool setParameterFromText(juce::AudioProcessorParameter& parameter, const juce::String& text, juce::String& error)
 {
-    const float value = parameter.getValueForText(text.trim());
-    if (!isNumber(text) && !parameter.getText(value, 256).equalsIgnoreCase(text.trim()))
+    const auto t = text.trim();
+    const auto name = parameter.getName(256);
+    const auto texts = stepTexts(parameter);
+    if (!texts.isEmpty())
     {
-        error = "\"" + text + "\" is not a value of " + parameter.getName(256) + " (e.g. \""
-                + parameter.getText(0.0f, 256) + "\" or \"" + parameter.getText(1.0f, 256) + "\")";
+        // A stepped parameter takes one of its texts, or the index of one.
+        int index = texts.indexOf(t, true);
+        if (index < 0 && isNumber(t) && t.containsOnly("0123456789"))
+            index = t.getIntValue() < texts.size() ? t.getIntValue() : -1;
+        if (index < 0)
+        {
+            error = "\"" + text + "\" is not a value of " + name + " (it takes "
+                    + texts.joinIntoString(", ") + ", or 0 to " + juce::String(texts.size() - 1) + ")";
+            return false;
+        }
+        parameter.setValueNotifyingHost(static_cast<float>(index) / static_cast<float>(texts.size() - 1));
+        return true;
+    }
+
+    const auto lowest = parameter.getText(0.0f, 256);
+    const auto highest = parameter.getText(1.0f, 256);
+    const double number = t.getDoubleValue();
+    if (!isNumber(t) || number < lowest.getDoubleValue() || number > highest.getDoubleValue())
+    {
+        error = name + " takes a number from " + lowest + " to " + highest + ", not \"" + text + "\"";
         return false;
     }
-    parameter.setValueNotifyingHost(value);
+    parameter.setValueNotifyingHost(juce::jlimit(0.0f, 1.0f, parameter.getValueForText(t)));
     return true;
+}
+
+bool applySetting(juce::AudioPluginInstance& plugin, const juce::String& setting, juce::String& error)
+{
+    const auto key = setting.upToFirstOccurrenceOf("=", false, false).trim();
+    const auto value = setting.fromFirstOccurrenceOf("=", false, false).trim();
+    if (!setting.contains("=") || key.isEmpty())
+    {
+        error = "--set takes ID=VALUE, not \"" + setting + "\"";
+        return false;
+    }
+    auto* parameter = findParameter(plugin, key);
+    if (parameter == nullptr)
+    {
+        error = "the plug-in has no parameter \"" + key + "\"";
+        return false;
+    }
+    return setParameterFromText(*parameter, value, error);
+}
+
+juce::String describeSettings(juce::AudioPluginInstance& plugin)
+{
+    juce::StringArray parts;
+    for (auto* p : plugin.getParameters())
+        parts.add(p->getName(64) + " " + p->getCurrentValueAsText());
+    return parts.joinIntoString(", ");
 }
 
 } // namespace quillon::host
