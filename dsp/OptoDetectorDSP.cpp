@@ -3,9 +3,10 @@
 
 #include "dsp/OptoDetectorDSP.h"
 
+#include "dsp/SpectrumTransform.h"
+
 #include <array>
 #include <cmath>
-#include <complex>
 #include <cstddef>
 
 namespace quillon {
@@ -18,7 +19,6 @@ constexpr double twoPi = 6.283185307179586;
 // -20 log10 of a sine's mean-to-RMS ratio, so that a sine's crest reads 0 dB.
 constexpr double sineCrestOffsetDb = 0.9120975839632404;
 
-using Complex = std::complex<double>;
 using Ring = std::array<double, ringLength>;
 using BinArray = std::array<double, binCount>;
 
@@ -31,68 +31,11 @@ std::array<double, ringLength> makeAnalysisWindow() noexcept
     return window;
 }
 
-// Twiddles of every butterfly stage (span 2, 4, ..., 256) one after another, each
-// stage advanced from 1 by repeated multiplication with e^(-2 pi i / span).
-std::array<Complex, ringLength - 1> makeTwiddles() noexcept
-{
-    std::array<Complex, ringLength - 1> table{};
-    std::size_t offset = 0;
-    for (std::size_t span = 2; span <= ringLength; span *= 2) {
-        const double angle = -twoPi / static_cast<double>(span);
-        const Complex step(std::cos(angle), std::sin(angle));
-        Complex w(1.0, 0.0);
-        for (std::size_t j = 0; j < span / 2; ++j) {
-            table[offset + j] = w;
-            w *= step;
-        }
-        offset += span / 2;
-    }
-    return table;
-}
-
-// Both tables are constant: worked out once, on first use.
+// Worked out once, on first use.
 const std::array<double, ringLength>& analysisWindow() noexcept
 {
     static const std::array<double, ringLength> window = makeAnalysisWindow();
     return window;
-}
-
-const std::array<Complex, ringLength - 1>& twiddles() noexcept
-{
-    static const std::array<Complex, ringLength - 1> table = makeTwiddles();
-    return table;
-}
-
-std::size_t reversedByte(std::size_t i) noexcept
-{
-    std::size_t r = 0;
-    for (int bit = 0; bit < 8; ++bit)
-        r |= ((i >> bit) & 1u) << (7 - bit);
-    return r;
-}
-
-// In-place unnormalised forward transform, radix 2, decimation in time.
-void forwardTransform(std::array<Complex, ringLength>& x) noexcept
-{
-    const std::array<Complex, ringLength - 1>& w = twiddles();
-    for (std::size_t i = 0; i < ringLength; ++i) {
-        const std::size_t j = reversedByte(i);
-        if (i < j)
-            std::swap(x[i], x[j]);
-    }
-    std::size_t offset = 0;
-    for (std::size_t span = 2; span <= ringLength; span *= 2) {
-        const std::size_t half = span / 2;
-        for (std::size_t start = 0; start < ringLength; start += span) {
-            for (std::size_t j = 0; j < half; ++j) {
-                const Complex t = x[start + j + half] * w[offset + j];
-                const Complex u = x[start + j];
-                x[start + j] = u + t;
-                x[start + j + half] = u - t;
-            }
-        }
-        offset += half;
-    }
 }
 
 // One step of a one-pole average in the detector's form: c x v + (1 - c) x input.
@@ -126,7 +69,8 @@ struct OptoDetectorDSP::State {
     BinArray spectrum{};
     BinArray weightedSpectrum{};
     BinArray emphasisMagnitude{};
-    std::array<Complex, ringLength> transform{};
+    Ring transformRe{};
+    Ring transformIm{};
     std::uint64_t sampleCount = 0;
     double fastPower = 0.0;
     double fastFilteredPower = 0.0;
@@ -207,8 +151,8 @@ double OptoDetectorDSP::State::smoothSpectrumAndSpread(bool& spectrumValid) noex
     double w1 = 0.0;
     double w2 = 0.0;
     for (std::size_t k = 1; k <= binCount; ++k) {
-        const double re = transform[k].real();
-        const double im = transform[k].imag();
+        const double re = transformRe[k];
+        const double im = transformIm[k];
         const double power = std::isinf(re) || std::isinf(im) ? HUGE_VAL : re * re + im * im;
         spectrum[k - 1] = smooth(p, spectrum[k - 1], power);
         // Weighted after the smoothing factor: ((1 - p) x power) x magnitude.
@@ -228,9 +172,11 @@ void OptoDetectorDSP::State::analyse(DetectorFeatureFrame& record) noexcept
 {
     const std::uint64_t first = sampleCount - ringLength;
     const std::array<double, ringLength>& window = analysisWindow();
-    for (std::size_t i = 0; i < ringLength; ++i)
-        transform[i] = Complex(sampleRing[(first + i) % ringLength] * window[i], 0.0);
-    forwardTransform(transform);
+    for (std::size_t i = 0; i < ringLength; ++i) {
+        transformRe[i] = sampleRing[(first + i) % ringLength] * window[i];
+        transformIm[i] = 0.0;
+    }
+    forwardTransform(transformRe, transformIm, binCount);
     bool spectrumValid = false;
     const double spread = smoothSpectrumAndSpread(spectrumValid);
 
@@ -257,9 +203,8 @@ void OptoDetectorDSP::State::analyse(DetectorFeatureFrame& record) noexcept
 OptoDetectorDSP::OptoDetectorDSP() : state(std::make_unique<State>())
 {
     state->setCoefficients(state->sampleRate);
-    // Build the constant tables here rather than on the first analysis.
+    // Build the window here rather than on the first analysis.
     analysisWindow();
-    twiddles();
 }
 
 OptoDetectorDSP::~OptoDetectorDSP() = default;
@@ -296,7 +241,8 @@ void OptoDetectorDSP::clearDynamicState() noexcept
         ring->fill(0.0);
     m.spectrum.fill(0.0);
     m.weightedSpectrum.fill(0.0);
-    m.transform.fill(Complex(0.0, 0.0));
+    m.transformRe.fill(0.0);
+    m.transformIm.fill(0.0);
     m.sampleCount = 0;
     m.fastPower = m.fastFilteredPower = m.slowPower = m.slowFilteredPower = 0.0;
     m.slowMagnitude = m.slowFilteredMagnitude = 0.0;
