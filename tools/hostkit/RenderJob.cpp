@@ -272,7 +272,7 @@ bool runRenderJob(const RenderJob& job, RenderReport& report, juce::String& erro
     if (integerOutput && report.outputPeak > 1.0)
         report.warnings.add("the output peaks at " + juce::String(toDb(report.outputPeak), 2)
                             + " dBFS and is clipped in the " + writer.description()
-                            + " file: lower the Gain, or write a 32-bit float WAV (--bits 32)");
+                            + ": lower the Gain, or write a WAV file with --bits 32 (floating point)");
     plugin->releaseResources();
     return true;
 }
