@@ -184,11 +184,12 @@ juce::String db(double linear, int decimals = 2)
     return linear > 0.0 ? juce::String(quillon::host::toDb(linear), decimals) : juce::String("-inf");
 }
 
+// "3.14 dB", or "n/a" where nothing could be read.
 juce::String dbValue(double value)
 {
     if (std::isnan(value))
         return "n/a";
-    return juce::String(std::abs(value) < 0.005 ? 0.0 : value, 2);
+    return juce::String(std::abs(value) < 0.005 ? 0.0 : value, 2) + " dB";
 }
 
 void printIdentity(const juce::String& bundle)
@@ -274,7 +275,7 @@ void printDemoSegments(const quillon::host::RenderReport& r)
                 lastReduction += r.windowReductionDb[w], ++lastN;
         }
         const double windows = static_cast<double>(std::max<size_t>(1, end - first));
-        std::printf("  %-12s %4.1f s   %7s dBFS  %7s dBFS  %6s dB  %6s dB\n", s.name.toRawUTF8(), s.seconds,
+        std::printf("  %-12s %4.1f s   %7s dBFS  %7s dBFS  %9s  %9s\n", s.name.toRawUTF8(), s.seconds,
                     db(std::sqrt(in / windows)).toRawUTF8(), db(std::sqrt(out / windows)).toRawUTF8(),
                     dbValue(n > 0 ? reduction / n : NAN).toRawUTF8(),
                     dbValue(lastN > 0 ? lastReduction / lastN : NAN).toRawUTF8());
@@ -290,8 +291,8 @@ void printSummary(const quillon::host::RenderReport& r)
               << "  output          peak " << db(r.outputPeak) << " dBFS, RMS " << db(r.outputRms) << " dBFS"
               << (r.tailSamples > 0 ? " (with " + juce::String(r.tailSamples) + " samples of tail)" : juce::String())
               << "\n"
-              << "  gain reduction  max " << dbValue(r.maxReductionDb) << " dB, mean " << dbValue(r.meanReductionDb)
-              << " dB  (10 ms windows above " << quillon::host::reductionGateDb << " dBFS, against the gain at rest, "
+              << "  gain reduction  max " << dbValue(r.maxReductionDb) << ", mean " << dbValue(r.meanReductionDb)
+              << "  (10 ms windows above " << quillon::host::reductionGateDb << " dBFS, against the gain at rest, "
               << (std::isfinite(r.restGainDb) ? (r.restGainDb >= 0 ? "+" : "") + juce::String(r.restGainDb, 2) + " dB"
                                               : juce::String("silent"))
               << ")\n"
