@@ -10,11 +10,6 @@ namespace quillon::host
 {
 namespace
 {
-juce::String quoted(const juce::File& file)
-{
-    return "\"" + file.getFullPathName() + "\"";
-}
-
 // A hidden name beside the target, keeping its extension so the format can read it back.
 juce::File temporaryNameFor(const juce::File& target)
 {
@@ -122,6 +117,11 @@ int AudioFiles::bitDepthFor(const juce::AudioFormat& format, int wantedBits) con
     if (depths.contains(wantedBits))
         return wantedBits;
     return depths.contains(24) ? 24 : depths.getLast();
+}
+
+juce::String quoted(const juce::File& file)
+{
+    return "\"" + file.getFullPathName() + "\"";
 }
 
 bool isSameFile(const juce::File& a, const juce::File& b)

@@ -30,6 +30,9 @@ private:
     juce::AudioFormatManager manager;
 };
 
+// A path as messages show it: "\"/full/path\"".
+juce::String quoted(const juce::File& file);
+
 // True when both names lead to the same file on disk (also through links or "..").
 bool isSameFile(const juce::File& a, const juce::File& b);
 

@@ -15,23 +15,16 @@ struct PresetAccess : juce::ExtensionsVisitor
 {
     const juce::MemoryBlock* toLoad = nullptr;
     juce::MemoryBlock saved;
-    bool isVst3 = false;
     bool loaded = false;
 
     void visitVST3Client(const VST3Client& client) override
     {
-        isVst3 = true;
         if (toLoad != nullptr)
             loaded = client.setPreset(*toLoad);
         else
             saved = client.getPreset();
     }
 };
-
-juce::String quoted(const juce::File& file)
-{
-    return "\"" + file.getFullPathName() + "\"";
-}
 } // namespace
 
 bool isPresetFile(const juce::File& file)

@@ -15,11 +15,6 @@ namespace
 // Quillon runs its model at this rate only and passes audio through unchanged at any other.
 constexpr double modelSampleRate = 48000.0;
 
-juce::String quoted(const juce::File& file)
-{
-    return "\"" + file.getFullPathName() + "\"";
-}
-
 juce::String formatDuration(juce::int64 samples, double sampleRate)
 {
     const double seconds = static_cast<double>(samples) / sampleRate;
