@@ -78,8 +78,30 @@ struct FiniteProduct {
     }
 };
 
+// One stage of butterflies `half` apart; a fixed span lets the compiler unroll the short
+// stages and run the long ones two butterflies at a time.
+template <typename Product, std::size_t half>
+void stage(double* __restrict re, double* __restrict im) noexcept
+{
+    const double* wr = twiddles.re.data() + (half - 1);
+    const double* wi = twiddles.im.data() + (half - 1);
+    for (std::size_t start = 0; start < transformLength; start += 2 * half) {
+        for (std::size_t j = 0; j < half; ++j) {
+            double tr = 0.0;
+            double ti = 0.0;
+            Product::of(re[start + half + j], im[start + half + j], wr[j], wi[j], tr, ti);
+            const double a = re[start + j];
+            const double b = im[start + j];
+            re[start + j] = a + tr;
+            im[start + j] = b + ti;
+            re[start + half + j] = a - tr;
+            im[start + half + j] = b - ti;
+        }
+    }
+}
+
 template <typename Product>
-void butterflies(double* re, double* im, std::size_t lastBin) noexcept
+void butterflies(double* __restrict re, double* __restrict im, std::size_t lastBin) noexcept
 {
     for (std::size_t i = 0; i < transformLength; ++i) {
         const std::size_t j = bitReversal[i];
@@ -88,32 +110,16 @@ void butterflies(double* re, double* im, std::size_t lastBin) noexcept
             std::swap(im[i], im[j]);
         }
     }
-    std::size_t offset = 0;
-    for (std::size_t half = 1; half < halfLength; half *= 2) {
-        const double* wr = twiddles.re.data() + offset;
-        const double* wi = twiddles.im.data() + offset;
-        for (std::size_t start = 0; start < transformLength; start += 2 * half) {
-            double* ur = re + start;
-            double* ui = im + start;
-            double* vr = ur + half;
-            double* vi = ui + half;
-            for (std::size_t j = 0; j < half; ++j) {
-                double tr = 0.0;
-                double ti = 0.0;
-                Product::of(vr[j], vi[j], wr[j], wi[j], tr, ti);
-                const double a = ur[j];
-                const double b = ui[j];
-                ur[j] = a + tr;
-                ui[j] = b + ti;
-                vr[j] = a - tr;
-                vi[j] = b - ti;
-            }
-        }
-        offset += half;
-    }
+    stage<Product, 1>(re, im);
+    stage<Product, 2>(re, im);
+    stage<Product, 4>(re, im);
+    stage<Product, 8>(re, im);
+    stage<Product, 16>(re, im);
+    stage<Product, 32>(re, im);
+    stage<Product, 64>(re, im);
     // The last stage, for the bins asked for only.
-    const double* wr = twiddles.re.data() + offset;
-    const double* wi = twiddles.im.data() + offset;
+    const double* wr = twiddles.re.data() + (halfLength - 1);
+    const double* wi = twiddles.im.data() + (halfLength - 1);
     for (std::size_t j = 0; j <= lastBin; ++j) {
         double tr = 0.0;
         double ti = 0.0;
@@ -128,11 +134,12 @@ void butterflies(double* re, double* im, std::size_t lastBin) noexcept
 void forwardTransform(std::array<double, transformLength>& re, std::array<double, transformLength>& im,
                       std::size_t lastBin) noexcept
 {
-    bool tame = true;
+    // A NaN fails the comparison and so counts as untamed.
+    int tame = 1;
     for (std::size_t i = 0; i < transformLength; ++i)
-        tame = tame && std::fabs(re[i]) <= tameMagnitude && std::fabs(im[i]) <= tameMagnitude;
+        tame &= static_cast<int>(std::fabs(re[i]) <= tameMagnitude) & static_cast<int>(std::fabs(im[i]) <= tameMagnitude);
     const std::size_t last = lastBin < halfLength ? lastBin : halfLength - 1;
-    if (tame)
+    if (tame != 0)
         butterflies<FiniteProduct>(re.data(), im.data(), last);
     else
         butterflies<ComplexProduct>(re.data(), im.data(), last);
