@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace quillon {
 
@@ -64,10 +65,53 @@ AttackParameters attackParameters(double peak) noexcept
             1.0 / (1.0 + std::exp(-attackCurves[2].at(at)))};
 }
 
-double onePole(double x, double target, double seconds, double rate) noexcept
+// The step of a one-pole with this time constant: 1 - e^(-1 / (seconds x rate)).
+double poleStep(double seconds, double rate) noexcept { return 1.0 - std::exp(-1.0 / (seconds * rate)); }
+
+double onePole(double x, double target, double step) noexcept { return x + step * (target - x); }
+
+bool sameBits(double a, double b) noexcept { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The steps of the fixed time constants, worked out once for the envelope's tick rate.
+struct PoleSteps {
+    double reductionFast;
+    double reductionSlow;
+    double memoryAttackFast;
+    double memoryAttackSlow;
+    double memoryRelease;
+    double releaseFast;
+    double releaseMedium;
+    double releaseSlow;
+};
+
+PoleSteps poleSteps(double rate) noexcept
 {
-    return x + (1.0 - std::exp(-1.0 / (seconds * rate))) * (target - x);
+    return {poleStep(reductionFastSeconds, rate),    poleStep(reductionSlowSeconds, rate),
+            poleStep(memoryAttackFastSeconds, rate), poleStep(memoryAttackSlowSeconds, rate),
+            poleStep(memoryReleaseSeconds, rate),    poleStep(releaseFastSeconds, rate),
+            poleStep(releaseMediumSeconds, rate),    poleStep(releaseSlowSeconds, rate)};
 }
+
+constexpr double standardTickRate = 2000.0;
+const PoleSteps standardPoleSteps = poleSteps(standardTickRate);
+
+// The static curve at each table level, so that a table rebuild only reads the columns at
+// the new peak. Built in place when the library loads (it is over half a megabyte).
+double tableLevel(std::size_t i) noexcept
+{
+    return static_cast<double>(i) * tableStep * tableSpanDb + tableStartDb;
+}
+
+struct TableColumns {
+    std::array<StaticGainColumn, Follower::tableSize> at;
+    TableColumns() noexcept
+    {
+        for (std::size_t i = 0; i < Follower::tableSize; ++i)
+            at[i] = staticGainColumn(tableLevel(i));
+    }
+};
+
+const TableColumns tableColumns;
 
 double clampUnit(double v) noexcept { return std::clamp(v, 0.0, 1.0); }
 
@@ -103,19 +147,39 @@ void Follower::ensureTables(double peak, double feedbackShare, const Follower* s
 {
     if (peak == tablePeak && feedbackShare == tableFeedback)
         return;
-    if (source != nullptr && source != this && peak == source->tablePeak && feedbackShare == source->tableFeedback) {
-        levelTable = source->levelTable;
+    if (source != nullptr && source != this && peak == source->tablePeak) {
+        // The gains depend on the peak alone; only the transfer depends on the feedback.
         gainTable = source->gainTable;
+        if (feedbackShare == source->tableFeedback) {
+            levelTable = source->levelTable;
+        } else {
+            for (std::size_t i = 0; i < tableSize; ++i)
+                levelTable[i] = gainTable[i] * feedbackShare + tableLevel(i);
+        }
     } else {
+        const StaticGainPeak at = staticGainPeak(peak);
         for (std::size_t i = 0; i < tableSize; ++i) {
-            const double x = static_cast<double>(i) * tableStep * tableSpanDb + tableStartDb;
-            const double g = extendedStaticGain(peak, x);
+            const double g = extendedStaticGain(tableColumns.at[i], at);
             gainTable[i] = g;
-            levelTable[i] = g * feedbackShare + x;
+            levelTable[i] = g * feedbackShare + tableLevel(i);
         }
     }
     tablePeak = peak;
     tableFeedback = feedbackShare;
+}
+
+const Follower::AttackMemo& Follower::attackFor(double peak, double scale, double ramp) noexcept
+{
+    AttackMemo& m = attackMemo;
+    if (m.valid && sameBits(peak, m.peak) && sameBits(scale, m.scale) && sameBits(ramp, m.ramp)
+        && sameBits(tickRate, m.rate))
+        return m;
+    const AttackParameters attack = attackParameters(peak);
+    const double slowSeconds = attack.fastSeconds + attack.addedSlowSeconds;
+    m = {true, peak, scale, ramp, tickRate, attack.fastWeight,
+         {poleStep(scale * attack.fastSeconds * ramp, tickRate), poleStep(scale * slowSeconds * ramp, tickRate),
+          poleStep(attack.fastSeconds * ramp, tickRate), poleStep(slowSeconds * ramp, tickRate)}};
+    return m;
 }
 
 // The static gain at the level where the transfer reaches `key`. The level table rises
@@ -140,22 +204,24 @@ double Follower::process(double levelDb, double detectorShapeDb, double previous
                          double emphasisNorm, FollowerMode mode, double attackScale,
                          FollowerDiagnostic* diagnostic) noexcept
 {
+    const PoleSteps steps = tickRate == standardTickRate ? standardPoleSteps : poleSteps(tickRate);
     const double previous = outputDb;
-    const double reduction = staticReduction(peak, levelDb);
+    // staticReduction(peak, levelDb), with the gain at the peak kept as this tick's target.
+    const double target = extendedStaticGain(peak, levelDb);
+    const double reduction = extendedStaticGain(0.0, levelDb) - target;
     const double normalised = clampUnit(reduction / reductionNormaliserDb);
 
     reductionDb = reduction;
-    reductionFastDb = onePole(reductionFastDb, reduction, reductionFastSeconds, tickRate);
-    reductionSlowDb = onePole(reductionSlowDb, reduction, reductionSlowSeconds, tickRate);
+    reductionFastDb = onePole(reductionFastDb, reduction, steps.reductionFast);
+    reductionSlowDb = onePole(reductionSlowDb, reduction, steps.reductionSlow);
 
     const double memoryFastBefore = memoryFast;
     const double memorySlowBefore = memorySlow;
     memoryFast = onePole(memoryFast, normalised,
-                         normalised > memoryFastBefore ? memoryAttackFastSeconds : memoryReleaseSeconds, tickRate);
+                         normalised > memoryFastBefore ? steps.memoryAttackFast : steps.memoryRelease);
     memorySlow = onePole(memorySlow, normalised,
-                         normalised > memorySlowBefore ? memoryAttackSlowSeconds : memoryReleaseSeconds, tickRate);
+                         normalised > memorySlowBefore ? steps.memoryAttackSlow : steps.memoryRelease);
 
-    const double target = extendedStaticGain(peak, levelDb);
     if (diagnostic != nullptr)
         *diagnostic = {target, previous, memoryFast, previous > target};
 
@@ -164,7 +230,6 @@ double Follower::process(double levelDb, double detectorShapeDb, double previous
     const double depth = 1.0 - emphasisNorm;
 
     if (previous > target) {
-        const AttackParameters attack = attackParameters(peak);
         if (attacking) {
             attackSeconds += 1.0 / tickRate;
         } else {
@@ -172,13 +237,16 @@ double Follower::process(double levelDb, double detectorShapeDb, double previous
             attackOut = {previous, previous};
             attackRef = {previous, previous};
         }
-        // Emphasis slows the attack, most of all in its first few milliseconds.
-        const double k = std::exp2((std::exp(attackSeconds / -0.004) * 0.1 + 0.4) * depth);
-        const double slowSeconds = attack.fastSeconds + attack.addedSlowSeconds;
-        attackOut[0] = onePole(attackOut[0], target, attackScale * attack.fastSeconds * k, tickRate);
-        attackOut[1] = onePole(attackOut[1], target, attackScale * slowSeconds * k, tickRate);
-        attackRef[0] = onePole(attackRef[0], target, attack.fastSeconds * k, tickRate);
-        attackRef[1] = onePole(attackRef[1], target, slowSeconds * k, tickRate);
+        // Emphasis slows the attack, most of all in its first few milliseconds. Without it the
+        // exponent is exactly zero (the ramp is finite for any elapsed time), so k is 1.
+        const double k = depth == 0.0 && attackSeconds >= 0.0
+                             ? 1.0
+                             : std::exp2((std::exp(attackSeconds / -0.004) * 0.1 + 0.4) * depth);
+        const AttackMemo& attack = attackFor(peak, attackScale, k);
+        attackOut[0] = onePole(attackOut[0], target, attack.steps[0]);
+        attackOut[1] = onePole(attackOut[1], target, attack.steps[1]);
+        attackRef[0] = onePole(attackRef[0], target, attack.steps[2]);
+        attackRef[1] = onePole(attackRef[1], target, attack.steps[3]);
         const double weight = peak < 0.4 ? lowPeakFastWeight : attack.fastWeight;
         outputDb = attackOut[1] * (1.0 - weight) + weight * attackOut[0];
         attacking = true;
@@ -187,7 +255,8 @@ double Follower::process(double levelDb, double detectorShapeDb, double previous
 
     const bool firstReleaseTick = attacking;
     if (firstReleaseTick) {
-        const double w = attackParameters(peak).fastWeight;
+        const double w =
+            attackMemo.valid && sameBits(peak, attackMemo.peak) ? attackMemo.fastWeight : attackParameters(peak).fastWeight;
         releaseFast = previous;
         releaseMedium = w * attackRef[0] + (1.0 - w) * attackRef[1];
         releaseSlow = releaseMedium;
@@ -223,9 +292,9 @@ double Follower::process(double levelDb, double detectorShapeDb, double previous
     const double mediumWeight = (1.0 - b) * a;
     const double fastWeight = std::max(1.0 - mediumWeight - b, 0.0);
 
-    releaseFast = onePole(releaseFast, releaseGoal, releaseFastSeconds, tickRate);
-    releaseMedium = onePole(releaseMedium, releaseGoal, releaseMediumSeconds, tickRate);
-    releaseSlow = onePole(releaseSlow, releaseGoal, releaseSlowSeconds, tickRate);
+    releaseFast = onePole(releaseFast, releaseGoal, steps.releaseFast);
+    releaseMedium = onePole(releaseMedium, releaseGoal, steps.releaseMedium);
+    releaseSlow = onePole(releaseSlow, releaseGoal, steps.releaseSlow);
 
     outputDb = fastWeight * releaseFast + mediumWeight * releaseMedium + b * releaseSlow;
     attackSeconds = 0.0;

@@ -66,7 +66,22 @@ struct Follower {
     bool attacking = false;
 
 private:
+    // The attack's table parameters and one-pole steps, kept from one attack tick to the next
+    // while the peak, the attack scale, the ramp factor and the tick rate stay the same.
+    struct AttackMemo {
+        bool valid = false;
+        double peak = 0.0;
+        double scale = 0.0;
+        double ramp = 0.0;
+        double rate = 0.0;
+        double fastWeight = 0.0;
+        std::array<double, 4> steps {}; // output fast and slow, reference fast and slow
+    };
+
     double releaseTarget(double key) const noexcept;
+    const AttackMemo& attackFor(double peak, double scale, double ramp) noexcept;
+
+    AttackMemo attackMemo;
 };
 
 } // namespace quillon

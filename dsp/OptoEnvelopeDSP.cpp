@@ -50,7 +50,6 @@ double OptoEnvelopeDSP::Impl::tick(const EnvelopeFrame& frame, const EnvelopeCon
     const double e = std::clamp(controls.emphasisNorm, 0.0, 1.0);
     // The followers hear the reduction of the previous tick.
     const double previous = staticReductionDb;
-    staticReductionDb = staticReduction(p, frame.levelDb);
     const double attackScale = p < 0.4 ? lowPeakAttackScale : 1.0;
 
     FollowerDiagnostic program;
@@ -61,6 +60,8 @@ double OptoEnvelopeDSP::Impl::tick(const EnvelopeFrame& frame, const EnvelopeCon
     plainFollower.ensureTables(p, Follower::feedbackFraction(FollowerMode::Plain, 1.0), &programFollower);
     const double r1 = plainFollower.process(frame.levelDb, frame.crestDb, previous, p, 1.0, FollowerMode::Plain,
                                             1.0, nullptr);
+    // The Plain follower has just worked out staticReduction(p, levelDb) for this tick.
+    staticReductionDb = plainFollower.reductionDb;
     emphasisFollower.ensureTables(p, Follower::feedbackFraction(FollowerMode::Emphasis, e), &programFollower);
     const double r2 = emphasisFollower.process(frame.emphasisLevelDb, frame.shapeDb, previous, p, e,
                                                FollowerMode::Emphasis, 1.0, &emphasis);

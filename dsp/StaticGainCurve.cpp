@@ -92,4 +92,34 @@ double staticReduction(double peak, double levelDb) noexcept
     return extendedStaticGain(0.0, levelDb) - extendedStaticGain(peak, levelDb);
 }
 
+StaticGainColumn staticGainColumn(double levelDb) noexcept
+{
+    StaticGainColumn column;
+    column.levelDb = levelDb < lowestLevelDb ? lowestLevelDb : (highestLevelDb < levelDb ? highestLevelDb : levelDb);
+    // Above the grid the continuation starts from the top grid level's gain.
+    const double x = column.levelDb <= topGridLevelDb ? column.levelDb : topGridLevelDb;
+    const pchipdetail::Point along = pchipdetail::locate(inputNodes, x);
+    const std::array<PchipCurve<7>, 8>& rows = gridRows();
+    for (std::size_t r = 0; r < 8; ++r)
+        column.gains[r] = rows[r].at(along);
+    for (std::size_t j = 0; j < 8; ++j)
+        column.slopes[j] = pchipSlope(peakNodes, column.gains, j);
+    return column;
+}
+
+StaticGainPeak staticGainPeak(double peak) noexcept
+{
+    const double p = peak < 0.0 ? 0.0 : (1.0 < peak ? 1.0 : peak);
+    return {pchipdetail::locate(peakNodes, p), upperGradient(peak)};
+}
+
+double extendedStaticGain(const StaticGainColumn& column, const StaticGainPeak& peak) noexcept
+{
+    const std::size_t k = peak.point.k;
+    const double base = pchipdetail::combine(peak.point, column.gains, column.slopes[k], column.slopes[k + 1]);
+    if (column.levelDb <= topGridLevelDb)
+        return base;
+    return base + peak.gradient * (11.999973716469796 + column.levelDb);
+}
+
 } // namespace quillon
