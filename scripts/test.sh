@@ -15,11 +15,11 @@ if [ "${QUILLON_QUICK:-0}" = 1 ]; then
     exit 0
 fi
 
+echo "== Saved-state fuzzer, 60 s"
+"$root/tests/fuzz/run.sh" 60
+
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer: unit and host-level tests"
 "$root/scripts/sanitize.sh" address
 
 echo "== ThreadSanitizer: the plug-in's tests"
 "$root/scripts/sanitize.sh" thread
-
-echo "== Saved-state fuzzer, 60 s"
-"$root/tests/fuzz/run.sh" 60
