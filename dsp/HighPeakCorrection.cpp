@@ -23,6 +23,9 @@ const PchipCurve<5>& highPeakError()
     static const PchipCurve<5> curve(highPeakNodes, highPeakErrorAtReferenceOffsetDb);
     return curve;
 }
+
+// First use comes when the library loads, so the audio thread never meets the first-use guard.
+[[maybe_unused]] const bool errorCurveBuiltAtLoad = (highPeakError(), true);
 } // namespace
 
 bool highPeakFundamentalTargetDb(const RealtimeControls& controls, const RealtimeDiagnostics& d, double levelDb,
