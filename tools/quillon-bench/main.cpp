@@ -64,7 +64,8 @@ Options:
   --no-sweep        skip the Peak Reduction sweep
   --soak [S]        instead of the above, the soak run: S seconds (default 3600) of varied
                     audio through processBlock with random parameter changes, reporting
-                    non-finite output, model-path fallbacks and the peak block time
+                    non-finite output, model-path fallbacks and the peak block time (the
+                    run is rendered twice and each block timed by its faster pass)
   --help            this text
 )";
 }
