@@ -139,7 +139,7 @@ void printRow(const Row& row)
     std::printf("  %-40s", row.name.c_str());
     if (row.rounds.empty())
     {
-        std::printf("%s\n", row.unavailable.c_str());
+        std::printf("    %s\n", row.unavailable.c_str());
         return;
     }
     std::printf("%9.1f   ", largest(row.rounds));
@@ -155,7 +155,7 @@ std::optional<double> printRatio(const char* name, const Row& a, const Row& b)
     std::printf("  %-40s", name);
     if (a.rounds.empty() || b.rounds.empty())
     {
-        std::printf("not available\n");
+        std::printf("    not available\n");
         return std::nullopt;
     }
     std::printf("%7.2f   ", largest(a.rounds) / largest(b.rounds));
