@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -30,13 +31,15 @@ bool startsWith(const char* p, std::string_view prefix) noexcept
 }
 
 // Moves p past the next occurrence of terminator; false when the text ends first.
-bool skipPast(const char*& p, const char* terminator) noexcept
+bool skipPast(const char*& p, std::string_view terminator) noexcept
 {
-    const char* found = std::strstr(p, terminator);
-    if (found == nullptr)
-        return false;
-    p = found + std::strlen(terminator);
-    return true;
+    for (; *p != 0; ++p)
+        if (startsWith(p, terminator))
+        {
+            p += terminator.size();
+            return true;
+        }
+    return false;
 }
 
 // Moves p from '&' past a reference: "#" digits ";", "#x" hex digits ";" or a name and ";".
@@ -65,14 +68,6 @@ bool skipReference(const char*& p) noexcept
     return true;
 }
 
-// The framework turns a "base64:" attribute into a property without the prefix, so both
-// spellings name the same property.
-std::string_view propertyName(std::string_view attribute) noexcept
-{
-    constexpr std::string_view binaryPrefix = "base64:";
-    return attribute.substr(0, binaryPrefix.size()) == binaryPrefix ? attribute.substr(binaryPrefix.size()) : attribute;
-}
-
 enum class Tag
 {
     open,      // ended with '>': the element's content follows
@@ -81,37 +76,33 @@ enum class Tag
     refused
 };
 
-// Reads a start tag from the first character of its name. A repeated attribute is refused:
-// the tree would read the first copy but save the last, so a restored value would change
-// on the next save.
-Tag readStartTag(const char*& p)
+// Reads a start tag from the first character of its name.
+Tag readStartTag(const char*& p) noexcept
 {
     while (isNameChar(*p))
         ++p;
 
-    std::vector<std::string_view> names;
     for (;;)
     {
         while (isSpace(*p))
             ++p;
         if (*p == 0)
             return Tag::textEnded;
-        if (*p == '>' || (*p == '/' && p[1] == '>'))
+        if (*p == '>')
         {
-            std::sort(names.begin(), names.end());
-            if (std::adjacent_find(names.begin(), names.end()) != names.end())
-                return Tag::refused;
-            const Tag ending = *p == '>' ? Tag::open : Tag::closed;
-            p += ending == Tag::open ? 1 : 2;
-            return ending;
+            ++p;
+            return Tag::open;
+        }
+        if (*p == '/' && p[1] == '>')
+        {
+            p += 2;
+            return Tag::closed;
         }
         if (!isNameChar(*p))
             return Tag::refused;
 
-        const char* name = p;
         while (isNameChar(*p))
             ++p;
-        names.push_back(propertyName({ name, static_cast<std::size_t>(p - name) }));
 
         while (isSpace(*p))
             ++p;
@@ -138,9 +129,26 @@ Tag readStartTag(const char*& p)
     }
 }
 
-// The bytes after the header, at most as many as the length field gives, as the framework
-// reads them; nothing when the block is not a saved state. The copy ends in a zero byte,
-// since decoding a multi-byte character at the very end would otherwise read past the data.
+// True when every character of a zero-terminated text is complete, well-formed UTF-8. The
+// framework's parser steps over a character by its first byte alone, so a broken sequence
+// near the end would carry it past the end of the text.
+bool isWellFormedUtf8(const char* text) noexcept
+{
+    for (auto* p = reinterpret_cast<const unsigned char*>(text); *p != 0;)
+    {
+        const unsigned char first = *p++;
+        const int following = first < 0x80 ? 0 : first < 0xE0 ? 1 : first < 0xF0 ? 2 : 3;
+        if ((first >= 0x80 && first < 0xC2) || first >= 0xF5) // a continuation, overlong or out-of-range start
+            return false;
+        for (int i = 0; i < following; ++i, ++p)
+            if ((*p & 0xC0) != 0x80)
+                return false;
+    }
+    return true;
+}
+
+// The text after the header, at most as many bytes as the length field gives, as the
+// framework reads it; nothing when the block is not a saved state.
 std::optional<juce::String> textOfBlock(const void* data, int sizeInBytes)
 {
     if (data == nullptr || sizeInBytes <= headerSize || juce::ByteOrder::littleEndianInt(data) != magic)
@@ -150,10 +158,10 @@ std::optional<juce::String> textOfBlock(const void* data, int sizeInBytes)
     if (length <= 0)
         return std::nullopt;
 
-    const int n = std::min(length, sizeInBytes - headerSize);
-    std::vector<char> text(static_cast<std::size_t>(n) + 1, '\0');
-    std::memcpy(text.data(), bytes + headerSize, static_cast<std::size_t>(n));
-    return juce::String::fromUTF8(text.data(), n);
+    auto text = juce::String::fromUTF8(bytes + headerSize, std::min(length, sizeInBytes - headerSize));
+    if (!isWellFormedUtf8(text.toRawUTF8()))
+        return std::nullopt;
+    return text;
 }
 
 const juce::Identifier& idProperty()
@@ -193,13 +201,33 @@ juce::ValueTree boundChild(const juce::ValueTree& tree, const juce::String& id)
     return {};
 }
 
+// A repeated property, in the text or through the framework's "base64:" prefix, would be
+// read from its first copy but saved from its last: a restored value would change on the
+// next save, and later changes to it would be lost.
+bool hasRepeatedProperty(const juce::ValueTree& tree)
+{
+    std::vector<const char*> names; // pooled: one address per distinct name
+    for (int i = 0; i < tree.getNumProperties(); ++i)
+        names.push_back(tree.getPropertyName(i).getCharPointer().getAddress());
+    std::sort(names.begin(), names.end(), std::less<>());
+    if (std::adjacent_find(names.begin(), names.end()) != names.end())
+        return true;
+    for (const auto& child : tree)
+        if (hasRepeatedProperty(child))
+            return true;
+    return false;
+}
+
 // The framework reads "nan" as a number, and a NaN would pass the parameters' clamping and
 // snapping unchanged; like any other value that is not a number it reads as 0 instead.
 void replaceNanValues(juce::ValueTree& tree)
 {
     for (auto child : tree)
-        if (const auto* v = child.getPropertyPointer(valueProperty()); v != nullptr && std::isnan(static_cast<double>(*v)))
+    {
+        const auto* v = child.getPropertyPointer(valueProperty());
+        if (v != nullptr && std::isnan(static_cast<double>(*v)))
             child.setProperty(valueProperty(), 0, nullptr);
+    }
 }
 
 // The framework would hand a parameter that has no child in a restored tree its default
@@ -285,10 +313,7 @@ std::optional<int> elementDepth(const char* text)
                     return deepest;
             }
             else if (startsWith(p, "<?"))
-            {
-                if (!skipPast(p += 2, "?>"))
-                    return deepest;
-            }
+                return std::nullopt; // the parser loops for ever on an instruction followed by text
             else if (startsWith(p, "<![CDATA["))
             {
                 if (!skipPast(p += 9, "]]>"))
@@ -336,6 +361,8 @@ bool restoreState(juce::AudioProcessorValueTreeState& parameters, const void* da
         return false;
 
     auto restored = juce::ValueTree::fromXml(*xml);
+    if (hasRepeatedProperty(restored))
+        return false;
     replaceNanValues(restored);
     addMissingChildren(restored, parameters);
     parameters.replaceState(restored);

@@ -24,8 +24,8 @@ bool restoreState(juce::AudioProcessorValueTreeState& parameters, const void* da
 // How many elements of a zero-terminated UTF-8 XML text are open at once at most, walking
 // the text the way the framework's parser will. Nothing when the text holds something this
 // walk does not follow, none of which a well-formed document contains: a document type
-// declaration, markup or a bare '<' in an attribute value, a malformed or unterminated
-// reference, a repeated attribute, stray characters inside a tag. Text after the root
-// element is not looked at, since the parser stops there too.
+// declaration, a processing instruction inside an element, markup or a bare '<' in an
+// attribute value, a malformed or unterminated reference, stray characters inside a tag.
+// Text after the root element is not looked at, since the parser stops there too.
 std::optional<int> elementDepth(const char* text);
 } // namespace savedstate

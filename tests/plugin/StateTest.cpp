@@ -170,8 +170,8 @@ class StateRejects : public testing::TestWithParam<RejectedBlock>
 {
 };
 
-// Each block but the last few differs from one that would be taken (and would change every
-// parameter of a moved processor) in one respect only.
+// Most of these differ in one respect only from a block that would be taken and would change
+// every parameter of a moved processor; the next test takes the repaired forms.
 const RejectedBlock rejectedBlocks[] = {
     { "Empty", [] { return juce::MemoryBlock(); } },
     { "EightBytes", [] { return juce::MemoryBlock(envelope(document(gainAndMixAt77())).getData(), 8); } },
@@ -198,7 +198,20 @@ const RejectedBlock rejectedBlocks[] = {
       } },
     { "RepeatedAttribute", [] { return envelope(document(gainAndMixAt77() + R"(<PARAM id="x" id="y"/>)")); } },
     { "RepeatedAttributeAsBase64",
-      [] { return envelope(document(gainAndMixAt77() + R"(<PARAM id="x" base64:id="AAAA"/>)")); } },
+      [] {
+          const auto encoded = juce::MemoryBlock("x", 1).toBase64Encoding().toStdString();
+          return envelope(document(gainAndMixAt77() + R"(<PARAM id="x" base64:id=")" + encoded + "\"/>"));
+      } },
+    { "RepeatedAttributeDeeper",
+      [] { return envelope(document(gainAndMixAt77() + R"(<X><Y><PARAM id="x" id="y"/></Y></X>)")); } },
+    { "TextThatIsNotUtf8", [] { return envelope(document(gainAndMixAt77() + "<PARAM id=\"\xff\"/>")); } },
+    { "CharacterCutShortAtTheEnd",
+      [] {
+          auto block = envelope(document(gainAndMixAt77()) + "\xe2\x82");
+          block.setSize(block.getSize() - 1);
+          return block;
+      } },
+    { "InstructionFollowedByText", [] { return envelope(document(gainAndMixAt77() + "<?pi?>text")); } },
     { "MarkupInAnAttributeValue",
       [] { return envelope(document(gainAndMixAt77() + R"(<PARAM id="<n><n>"/>)")); } },
 };
@@ -224,10 +237,14 @@ INSTANTIATE_TEST_SUITE_P(State, StateRejects, testing::ValuesIn(rejectedBlocks),
 TEST(State, BlocksThatWouldBeRejectedAreTakenOnceRepaired)
 {
     // The blocks above, with their one fault undone, change the parameters.
+    const std::string utf8Child = "<PARAM id=\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9b\"/>"; // two, three, four bytes
     const juce::MemoryBlock blocks[] = { envelope(document(gainAndMixAt77())),
                                          envelope(document(gainAndMixAt77() + nested(15))),
                                          envelope(document(gainAndMixAt77() + "&amp;&#x4e;&#78;&n;")),
-                                         envelope(document(gainAndMixAt77() + R"(<PARAM id="x" name="y"/>)")) };
+                                         envelope(document(gainAndMixAt77() + R"(<PARAM id="x" name="y"/>)")),
+                                         envelope(document(gainAndMixAt77() + utf8Child)),
+                                         // not the framework's binary form, so no second "id"
+                                         envelope(document(gainAndMixAt77() + R"(<PARAM id="x" base64:id="AAAA"/>)")) };
     for (const auto& block : blocks)
     {
         QuillonAudioProcessor p;
@@ -414,7 +431,7 @@ const Nesting nestings[] = {
     { "ThreeLevels", "<a><b><c/></b><b/></a>", 3 },
     { "SiblingsDoNotAddUp", "<a><b></b><b></b><b><c/></b></a>", 3 },
     { "CommentsInstructionsAndCdataHideTheirMarkup",
-      "<!-- <a><a> --><?pi <a>?><a><!-- <b><b> --><?x <b> ?><![CDATA[<b><b>]]>text</a>", 1 },
+      "<!-- <a><a> --><?pi <a>?><a><!-- <b><b> --><![CDATA[<b><b>]]>text</a>", 1 },
     { "AttributeValuesHideTheirMarkers", R"(<a x="/>" y='">'><b/></a>)", 2 },
     { "AnyEndTagClosesTheOpenElement", "<a><b></x></y><c><d/></c>", 2 },
     { "TextEndingInATagStopsTheWalk", "<a><b><c", 3 },
@@ -433,9 +450,8 @@ const Nesting nestings[] = {
     { "ElementsInsideAReference", "<a>&<b><c>;</a>", std::nullopt },
     { "UnterminatedHexReference", "<a>&#x41", std::nullopt },
     { "EmptyReference", "<a>&#;</a>", std::nullopt },
-    { "RepeatedAttribute", R"(<a x="1" y="2" x="3"/>)", std::nullopt },
-    { "RepeatedAttributeAsBase64", R"(<a x="1" base64:x="AAAA"/>)", std::nullopt },
     { "UnknownDeclarationInContent", "<a><!ELEMENT a></a>", std::nullopt },
+    { "InstructionInsideAnElement", "<a><?pi x?><b/></a>", std::nullopt },
 };
 
 TEST_P(StateNesting, DepthOfText)
