@@ -3,7 +3,7 @@
 
 #include "dsp/OptoDetectorDSP.h"
 
-#include "dsp/SpectrumTransform.h"
+#include "dsp/AnalysisTransform.h"
 
 #include <array>
 #include <cmath>

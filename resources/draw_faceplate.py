@@ -282,8 +282,8 @@ def draw_bushing(c, x, y):
     c.multiply(region, 1.0 - 0.30 * soft(shadow_sdf, ed(1.5)) * (dist > collar))
     v = np.clip((dist - hole) / (collar - hole), 0.0, 1.0)
     slope = np.cos(v * math.pi)          # -1 on the inner lip, +1 on the outer shoulder
-    spec = np.exp(-((v - 0.62) / 0.16) ** 2) * np.clip(lit, 0.0, 1.0)
-    tone = 0.70 + 0.25 * slope * lit + 0.35 * spec - 0.18 * (1.0 - v) ** 2
+    glint = np.exp(-((v - 0.62) / 0.16) ** 2) * np.clip(lit, 0.0, 1.0)
+    tone = 0.70 + 0.25 * slope * lit + 0.35 * glint - 0.18 * (1.0 - v) ** 2
     tone += 0.06 * np.cos(2.0 * ang + 0.9)
     collar_colour = chrome * np.clip(tone, 0.1, 1.1)[..., None] + grain(dx.shape + (1,), 0.7)
     c.over(region, collar_colour, coverage(dist - collar))

@@ -2,7 +2,7 @@
 // every bin the detector reads, for ordinary audio and for inputs whose products overflow or
 // meet infinities and NaN, where the complex type's own rules decide.
 
-#include "dsp/SpectrumTransform.h"
+#include "dsp/AnalysisTransform.h"
 
 #include <gtest/gtest.h>
 
@@ -97,10 +97,10 @@ const Input inputs[] = {
     {"NaNAndInfinity", [](Points& re, Points&) { re = noise(11, 0.5); re[1] = nan; re[2] = inf; }},
 };
 
-class SpectrumTransform : public ::testing::TestWithParam<Input> {
+class AnalysisTransform : public ::testing::TestWithParam<Input> {
 };
 
-TEST_P(SpectrumTransform, BinsMatchThePlainComplexTransformBitForBit)
+TEST_P(AnalysisTransform, BinsMatchThePlainComplexTransformBitForBit)
 {
     Points re{};
     Points im{};
@@ -113,10 +113,10 @@ TEST_P(SpectrumTransform, BinsMatchThePlainComplexTransformBitForBit)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, SpectrumTransform, ::testing::ValuesIn(inputs),
+INSTANTIATE_TEST_SUITE_P(Inputs, AnalysisTransform, ::testing::ValuesIn(inputs),
                          [](const ::testing::TestParamInfo<Input>& info) { return std::string(info.param.name); });
 
-TEST(SpectrumTransformBins, AllLowerBinsWhenAskedForThemAll)
+TEST(AnalysisTransformBins, AllLowerBinsWhenAskedForThemAll)
 {
     Points re = noise(12, 0.3);
     Points im{};

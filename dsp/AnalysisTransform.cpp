@@ -3,7 +3,7 @@
 // as ac - bd and ad + bc, which is exactly what the complex type computes when neither part
 // comes out NaN; any other input takes the complex type's own product.
 
-#include "dsp/SpectrumTransform.h"
+#include "dsp/AnalysisTransform.h"
 
 #include <cmath>
 #include <complex>
