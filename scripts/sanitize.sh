@@ -22,7 +22,7 @@ case "$flavour" in
 esac
 
 "$root/scripts/setup.sh"
-export CCACHE_BASEDIR="$root" CCACHE_SLOPPINESS=time_macros
+export CCACHE_BASEDIR="$root" CCACHE_SLOPPINESS=time_macros,include_file_mtime,include_file_ctime
 build="$root/build-$flavour"
 common="-O1 -g -fno-omit-frame-pointer -DNDEBUG $flags"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \

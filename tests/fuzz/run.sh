@@ -17,7 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${QUILLON_FUZZ_BUILD_DIR:-$root/build-fuzz}
 
-export CCACHE_BASEDIR="$root" CCACHE_SLOPPINESS=time_macros
+export CCACHE_BASEDIR="$root" CCACHE_SLOPPINESS=time_macros,include_file_mtime,include_file_ctime
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja \
     -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache > /dev/null
 cmake --build "$build" --target quillon_state_fuzzer -j"$(nproc)"
